@@ -1,0 +1,47 @@
+// The script compiler: the command list, the script file reader, the command table and the
+// argument parsers. Owns commandList and scriptLineNumber; runs on the frame thread.
+#ifndef TORVANE_COMPILER_COMPILER_H
+#define TORVANE_COMPILER_COMPILER_H
+
+#include "platform/windows_api.h"
+
+constexpr int commandArgCapacity = 20;   // argument slots of a node
+constexpr int commandCount = 29;         // script commands, indices 0 to 28
+constexpr int scriptLineBufferSize = 255;  // one read takes at most 254 bytes and a zero
+constexpr int tokenBufferSize = 256;     // a token without its line end, or the line copy
+
+// Command indices the interpreter treats specially.
+constexpr int commandIndexTextShow = 15;  // the one-token parser; the text executor
+constexpr int commandIndexIf = 20;
+constexpr int commandIndexJmp = 21;
+
+// One compiled script line.
+struct CommandNode {
+  char* args[commandArgCapacity];  // owned strings; slot 0 the command name or the line's text
+  HWND window;                     // mainWindow when the node was made; the window commands act on it
+  int argCount;                    // filled slots, 1 to 20; slots from argCount on are null
+  CommandNode* next;               // the following node, null at the tail
+};
+
+extern CommandNode* commandList;  // head of the compiled script, null when empty
+extern int scriptLineNumber;      // reads made from the script file so far
+
+// The command list.
+void resetCommandList(CommandNode*& head);
+void freeCommandList(CommandNode* node);
+char* duplicateString(const char* text);
+CommandNode* newCommandNode();
+void appendCommand(CommandNode*& head, char* const* strings, int n);
+
+// The script file reader.
+void stripLineEnd(const char* token, char* output);
+void compileScript(const char* path);
+
+// The command table and its parsers.
+typedef void (*CommandParser)(char* line);
+extern const char* const commandNames[commandCount];
+extern const CommandParser commandParsers[commandCount];
+int findCommand(const char* name);
+bool checkNumber(const char* text);
+
+#endif

@@ -1,0 +1,56 @@
+// What the files of the Linux layer share with each other, and nothing the player sees.
+// The GDI, the two USER backends, the sound service and the kernel calls meet here.
+#ifndef TORVANE_PLATFORM_LINUX_LAYER_H
+#define TORVANE_PLATFORM_LINUX_LAYER_H
+
+#include <stdint.h>
+#include <string>
+
+#include "win32_subset.h"
+
+// ---------------------------------------------------------------------------------------------
+// Text conversion at the layer's boundary (cp932.cpp). Inside the player every string is CP932.
+
+// CP932 bytes to UTF-8. Bytes that are not valid CP932 become U+FFFD, so this never fails.
+std::string cp932ToUtf8(const char* text, size_t length);
+std::string cp932ToUtf8(const char* text);
+// UTF-8 to CP932; false when some character has no CP932 form (out is then unspecified).
+bool utf8ToCp932(const std::string& text, std::string* out);
+
+// ---------------------------------------------------------------------------------------------
+// File names (file_names.cpp): the one place that turns a Windows name into a native path.
+// '\' (never a trail byte) becomes '/', CP932 becomes UTF-8, and when the exact path does not
+// exist each component is matched case-insensitively, as Windows does.
+std::string nativePath(const char* windowsName);
+
+// ---------------------------------------------------------------------------------------------
+// Window surfaces (gdi_window_surfaces.cpp): every window's client area is a 32-bpp surface that
+// the GDI draws into through the window's device context (GetDC, BeginPaint). The USER backend
+// creates, resizes and shows it; the GDI never calls the backend, it only tells it through the
+// handler that a device context of the window was released after drawing.
+struct WindowPixels {
+  uint32_t* pixels;  // 0x00RRGGBB per pixel, rows top-down, as a 32-bpp DIB
+  int width;         // client width in pixels
+  int height;        // client height in pixels
+  int stride;        // pixels per row
+};
+
+void createWindowSurface(HWND window, int width, int height);  // filled white
+void resizeWindowSurface(HWND window, int width, int height);  // keeps the overlap
+void destroyWindowSurface(HWND window);
+// Lock before reading or drawing a surface and unlock after; the lock keeps it alive and its size
+// fixed meanwhile. A window without a surface gives false. changed says whether it was drawn into.
+bool lockWindowSurface(HWND window, WindowPixels* pixels);
+void unlockWindowSurface(HWND window, bool changed);
+// Called (on the drawing thread) after a changed surface was unlocked; the desktop backend repaints.
+void setWindowSurfaceChangedHandler(void (*handler)(HWND window));
+
+// ---------------------------------------------------------------------------------------------
+// GDI bookkeeping (gdi.cpp): how many GDI objects (DCs, bitmaps, icons) are alive, for leak tests.
+int liveGdiObjectCount();
+
+// Icons (user_common.cpp): the pixels of an icon from LoadImageA or LoadIconA, for the desktop
+// backend to show. The stock application icon has none (false).
+bool iconPixels(HICON icon, WindowPixels* pixels);
+
+#endif

@@ -1,0 +1,30 @@
+// The one header through which the player reaches the Windows API.
+// On Windows it is the real API; elsewhere it declares the subset the player calls, with the
+// same names, types and values, implemented under platform/linux/.
+#ifndef TORVANE_PLATFORM_WINDOWS_API_H
+#define TORVANE_PLATFORM_WINDOWS_API_H
+
+#include <stdio.h>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <mmsystem.h>
+#include <commdlg.h>
+
+// Opens a file that a script or a dialog named. On Windows the name is already native.
+inline FILE* openNamedFile(const char* name, const char* mode) { return fopen(name, mode); }
+#else
+#include "linux/win32_subset.h"
+
+// Opens a file that a script or a dialog named: a CP932 Windows name ('\' separators,
+// case-insensitive) mapped to the native file (platform/linux/file_names.cpp).
+FILE* openNamedFile(const char* name, const char* mode);
+#endif
+
+#endif
