@@ -1,0 +1,223 @@
+// The test support on both builds. The Linux side asks the headless backend; the Windows side
+// hooks the real message boxes of the calling thread and closes each with OK.
+#include "support/test_support.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <filesystem>
+#include <mutex>
+
+#ifdef _WIN32
+#else
+#include "platform/linux/headless.h"
+#include "platform/linux/layer.h"
+#endif
+
+namespace {
+
+std::mutex recordLock;
+std::vector<RecordedMessage> recorded;
+
+LRESULT CALLBACK recordingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  {
+    std::lock_guard<std::mutex> guard(recordLock);
+    recorded.push_back({window, message, wParam, lParam});
+  }
+  if (message == WM_CLOSE) return 0;
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+const char recordingClassName[] = "TorvaneTestRecorder";
+
+#ifdef _WIN32
+std::mutex captureLock;
+std::vector<CapturedMessageBox> captured;
+HHOOK captureHook = nullptr;
+
+LRESULT CALLBACK captureHookProc(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_ACTIVATE) {
+    HWND box = (HWND)wParam;
+    char className[32] = {};
+    GetClassNameA(box, className, sizeof className);
+    if (strcmp(className, "#32770") == 0) {
+      char caption[1024] = {};
+      char text[2048] = {};
+      GetWindowTextA(box, caption, sizeof caption);
+      GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+      bool okOnly = GetDlgItem(box, IDOK) && !GetDlgItem(box, IDCANCEL) && !GetDlgItem(box, IDNO);
+      {
+        std::lock_guard<std::mutex> guard(captureLock);
+        captured.push_back({GetWindow(box, GW_OWNER), text, caption, okOnly ? MB_OK : 0xFFFFFFFFu});
+      }
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+  }
+  return CallNextHookEx(captureHook, code, wParam, lParam);
+}
+#endif
+
+}  // namespace
+
+void beginCapturingMessageBoxes() {
+#ifdef _WIN32
+  {
+    std::lock_guard<std::mutex> guard(captureLock);
+    captured.clear();
+  }
+  if (!captureHook) captureHook = SetWindowsHookExA(WH_CBT, captureHookProc, nullptr, GetCurrentThreadId());
+#else
+  headlessClearMessageBoxes();
+#endif
+}
+
+std::vector<CapturedMessageBox> capturedMessageBoxes() {
+#ifdef _WIN32
+  std::lock_guard<std::mutex> guard(captureLock);
+  return captured;
+#else
+  std::vector<CapturedMessageBox> boxes;
+  for (const HeadlessMessageBox& box : headlessMessageBoxes()) {
+    boxes.push_back({box.owner, box.text, box.caption, box.type});
+  }
+  return boxes;
+#endif
+}
+
+void endCapturingMessageBoxes() {
+#ifdef _WIN32
+  if (captureHook) UnhookWindowsHookEx(captureHook);
+  captureHook = nullptr;
+#else
+  headlessClearMessageBoxes();
+#endif
+}
+
+HWND createRecordingWindow() {
+  static bool registered = false;
+  if (!registered) {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = recordingWindowProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = recordingClassName;
+    windowClass.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
+    registered = RegisterClassA(&windowClass) != 0;
+  }
+  return CreateWindowExA(0, recordingClassName, "test", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, 100,
+                         100, 640, 480, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+}
+
+void destroyRecordingWindow(HWND window) {
+  if (window) DestroyWindow(window);
+}
+
+std::vector<RecordedMessage> recordedMessages() {
+  std::lock_guard<std::mutex> guard(recordLock);
+  return recorded;
+}
+
+int countRecorded(UINT message) {
+  std::lock_guard<std::mutex> guard(recordLock);
+  int count = 0;
+  for (const RecordedMessage& entry : recorded) count += entry.message == message;
+  return count;
+}
+
+void clearRecordedMessages() {
+  std::lock_guard<std::mutex> guard(recordLock);
+  recorded.clear();
+}
+
+void placeCursor(HWND window, int clientX, int clientY) {
+  POINT point = {clientX, clientY};
+  ClientToScreen(window, &point);
+  SetCursorPos(point.x, point.y);
+}
+
+std::string cp932(const char* utf8) {
+#ifdef _WIN32
+  int wideLength = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+  std::wstring wide(wideLength, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8, -1, &wide[0], wideLength);
+  int length = WideCharToMultiByte(932, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string bytes(length, '\0');
+  WideCharToMultiByte(932, 0, wide.c_str(), -1, &bytes[0], length, nullptr, nullptr);
+  bytes.resize(length > 0 ? length - 1 : 0);
+  return bytes;
+#else
+  std::string bytes;
+  utf8ToCp932(utf8, &bytes);
+  return bytes;
+#endif
+}
+
+std::string utf8FromCp932(const std::string& bytes) {
+#ifdef _WIN32
+  int wideLength = MultiByteToWideChar(932, 0, bytes.data(), (int)bytes.size(), nullptr, 0);
+  std::wstring wide(wideLength, L'\0');
+  MultiByteToWideChar(932, 0, bytes.data(), (int)bytes.size(), &wide[0], wideLength);
+  int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+  std::string text(length, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, &text[0], length, nullptr, nullptr);
+  return text;
+#else
+  return cp932ToUtf8(bytes.data(), bytes.size());
+#endif
+}
+
+std::string testDataPath(const char* relative) {
+  std::string path = std::string(TORVANE_TEST_DATA) + "/" + relative;
+#ifdef _WIN32
+  // Under Wine the Unix root is drive Z:.
+  if (!path.empty() && path[0] == '/') path = "Z:" + path;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+#endif
+  return path;
+}
+
+std::string tempDirectory() {
+  static std::string directory;
+  static std::once_flag made;
+  std::call_once(made, [] {
+    std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0;; ++attempt) {
+      std::filesystem::path candidate =
+          base / ("torvane-test-" + std::to_string((unsigned long)GetCurrentThreadId()) + "-" +
+                  std::to_string(attempt) + "-" + std::to_string(rand()));
+      std::error_code error;
+      if (std::filesystem::create_directory(candidate, error)) {
+        directory = candidate.string();
+        break;
+      }
+    }
+    atexit([] {
+      std::error_code error;
+      std::filesystem::remove_all(directory, error);
+    });
+  });
+  return directory;
+}
+
+std::string writeTempFile(const char* name, const std::string& bytes) {
+#ifdef _WIN32
+  std::string path = tempDirectory() + "\\" + name;
+#else
+  std::string path = tempDirectory() + "/" + name;
+#endif
+  FILE* file = fopen(path.c_str(), "wb");
+  if (file) {
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    fclose(file);
+  }
+  return path;
+}
+
+int gdiObjectCount() {
+#ifdef _WIN32
+  return (int)GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+#else
+  return liveGdiObjectCount();
+#endif
+}
