@@ -17,6 +17,12 @@
 #include <mmsystem.h>
 #include <commdlg.h>
 
+#if defined(_WIN64) && !defined(GWL_HINSTANCE)
+// The player is a 32-bit program; its tests also run as a 64-bit build, whose headers leave
+// out the 32-bit window-long indices. The value is the same.
+#define GWL_HINSTANCE (-6)
+#endif
+
 // Opens a file that a script or a dialog named. On Windows the name is already native.
 inline FILE* openNamedFile(const char* name, const char* mode) { return fopen(name, mode); }
 #else

@@ -19,18 +19,16 @@ packages=(
   clang libclang-rt-14-dev                       # the fuzz target is built with clang's libFuzzer
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   libgtk-3-dev libgdk-pixbuf-2.0-dev libpango1.0-dev libcairo2-dev libsdl2-dev
   fonts-ipafont-gothic fonts-ipafont-mincho fontconfig locales
-  wine wine32:i386 wine64 xvfb xauth xdotool x11-utils imagemagick sox
+  wine wine64 xvfb xauth xdotool x11-utils imagemagick sox
   python3
 )
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
-  updated=0
-else
-  updated=1
-fi
+# 64-bit Wine only: the kernels we run on may have 32-bit emulation switched off, and then no
+# 32-bit Linux program (Wine's 32-bit loader among them) can start. See the README.
+updated=1
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,27 +1,25 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything (Linux, sanitizers, Windows, fuzz targets) and runs
-# every test. The README's second command and .ci/run call this and nothing else.
+# Installs what is missing, builds everything (Linux, sanitizers, 32-bit and 64-bit Windows, the
+# fuzz target) and runs every test. The README's second command and .ci/run call this alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-here=$(pwd)
 
 bash tools/install-deps.sh
 jobs=$(nproc)
 
 source tools/wine-env.sh
 bash tools/xvfb-start.sh
-cleanup() { wineserver -k >/dev/null 2>&1 || true; }
+cleanup() { "$WINESERVER" -k >/dev/null 2>&1 || true; }
 trap cleanup EXIT
 
-status=0
-for preset in linux sanitize windows; do
+for preset in linux sanitize windows win64 fuzz; do
+  echo "== build: $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
 done
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j "$jobs"
 
-for preset in linux sanitize windows; do
+status=0
+for preset in linux sanitize win64; do
   echo "== tests: $preset"
   ctest --preset "$preset" -j "$jobs" --timeout 900 || status=1
 done

@@ -11,9 +11,9 @@ if ! xdpyinfo >/dev/null 2>&1; then
 fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
-  wineserver -w
+  "$WINELOADER" wineboot -i >/dev/null 2>&1 || true
+  "$WINESERVER" -w
 fi
 # A persistent server: without it every program under test pays the server's start-up.
-wineserver -p >/dev/null 2>&1 || true
-wine cmd /c exit >/dev/null 2>&1 || true
+"$WINESERVER" -p >/dev/null 2>&1 || true
+"$WINELOADER" cmd /c exit >/dev/null 2>&1 || true
