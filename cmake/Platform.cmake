@@ -30,6 +30,10 @@ else()
                         PkgConfig::SDL2 Threads::Threads)
 
   file(GLOB headless_sources CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/platform/linux/user_headless*.cpp")
+  if(NOT headless_sources)
+    set(headless_sources "${PROJECT_BINARY_DIR}/empty_tv_user_headless.cpp")
+    file(WRITE "${headless_sources}" "")
+  endif()
   add_library(tv_user_headless STATIC ${headless_sources})
   target_link_libraries(tv_user_headless PUBLIC tv_platform)
 
