@@ -22,4 +22,9 @@ bool interpreterStep(CommandNode** current);
 void textExecutor(CommandNode* node);
 void noOpExecutor(CommandNode* node);
 
+// A script number as atoi reads it (leading white space, a sign, decimal digits; 0 when there
+// are none), converted each time a command runs. A value beyond 32 bits gives INT32_MAX or
+// INT32_MIN, as the Windows runtime's atoi does, on every platform.
+int32_t scriptNumber(const char* text);
+
 #endif
