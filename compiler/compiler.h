@@ -3,6 +3,8 @@
 #ifndef TORVANE_COMPILER_COMPILER_H
 #define TORVANE_COMPILER_COMPILER_H
 
+#include <stddef.h>
+
 #include "platform/windows_api.h"
 
 constexpr int commandArgCapacity = 20;   // argument slots of a node
@@ -25,16 +27,28 @@ struct CommandNode {
 
 extern CommandNode* commandList;  // head of the compiled script, null when empty
 extern int scriptLineNumber;      // reads made from the script file so far
+// Set when compilation must read no further line: after a missing argument closed the program,
+// or when memory ran out. compileScript clears it when it starts.
+extern bool compilationEnded;
+
+// Every block the compiler keeps (nodes, string copies) comes from here; malloc unless a test
+// puts an allocator in its place to make allocations fail.
+extern void* (*compilerAllocate)(size_t size);
 
 // The command list.
 void resetCommandList(CommandNode*& head);
 void freeCommandList(CommandNode* node);
+// duplicateString and newCommandNode give null, and appendCommand false, when memory runs out;
+// appendCommand then links nothing and leaves no block behind.
 char* duplicateString(const char* text);
 CommandNode* newCommandNode();
-void appendCommand(CommandNode*& head, char* const* strings, int n);
+bool appendCommand(CommandNode*& head, char* const* strings, int n);
 
 // The script file reader.
-void stripLineEnd(const char* token, char* output);
+// Splits a line at commas and ASCII spaces, as strtok(line, ", ") does, but keeps its running
+// position in the caller's variable: pass the line to take the first token, null for the next.
+char* takeToken(char* line, char** position);
+void stripLineEnd(const char* token, char* output);  // output holds tokenBufferSize bytes
 void compileScript(const char* path);
 
 // The command table and its parsers.
@@ -43,5 +57,8 @@ extern const char* const commandNames[commandCount];
 extern const CommandParser commandParsers[commandCount];
 int findCommand(const char* name);
 bool checkNumber(const char* text);
+bool parseTokens(char* line, char** args, int n);
+void requireArgument(const char* token, char** args, int n);
+void freeArgArray(char** args, int n);
 
 #endif
