@@ -38,4 +38,40 @@ struct HeadlessWindowState {
 };
 bool headlessWindowState(HWND window, HeadlessWindowState* state);
 
+// The fixed non-client metrics of a headless window: a 3 px frame on every side, a 19 px caption
+// and, when the class or the call gives a menu, a 19 px menu bar. The client origin in screen
+// coordinates is the outer origin + (3, 3 + 19 [+ 19]); a 640x480 window with a menu has a
+// 634x436 client area. CW_USEDEFAULT places a window at 24,24 (and sizes it 640x480).
+constexpr int headlessFrameWidth = 3;
+constexpr int headlessCaptionHeight = 19;
+constexpr int headlessMenuHeight = 19;
+
+// Called on the thread that made the change, after a window's title (WM_SETTEXT), small or big
+// icon (WM_SETICON) or rectangle (WM_MOVE) changed; null to remove.
+void headlessSetWindowObserver(void (*observer)(HWND window, UINT change));
+
+// Back to the start: every window and class forgotten (no messages sent), queues emptied, message
+// boxes, handler, observer and Open result cleared, cursor at 0,0, clock free and at its start.
+void headlessReset();
+
+// What GetModuleFileNameA reports (CP932); null or "" for the real executable (kernel.cpp).
+void headlessSetModuleFileName(const char* path);
+
+// ---------------------------------------------------------------------------------------------
+// The virtual clock. timeGetTime reads it. It starts at 100000.
+// Free (the default): Sleep(n) moves it on by n at once, so timed loops run as fast as they can.
+// Driven: it moves only in headlessAdvanceClock. Sleep(n) then blocks until the clock has moved n
+// on, and a thread's first timeGetTime blocks until the driver's next headlessAdvanceClock, so a
+// driver can act after a new thread's start-up work and before its first timed work. The driver
+// is a thread that is not counted: counted are the threads made by CreateThread.
+DWORD headlessClockNow();
+void headlessSetClock(DWORD now);
+void headlessDriveClock(bool driven);
+// Waits until every counted thread waits (for a message, a sent message's answer, a handle or
+// the clock): nothing more happens until the driver acts.
+void headlessWaitIdle();
+// Moves a driven clock on by milliseconds, stopping at each wake-up of a sleeping thread on the
+// way and waiting at each stop until the program is idle again. 0 releases first reads only.
+void headlessAdvanceClock(DWORD milliseconds);
+
 #endif

@@ -4,6 +4,10 @@
 #define TORVANE_PLATFORM_LINUX_LAYER_H
 
 #include <stdint.h>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <string>
 
 #include "win32_subset.h"
@@ -52,5 +56,30 @@ int liveGdiObjectCount();
 // Icons (user_common.cpp): the pixels of an icon from LoadImageA or LoadIconA, for the desktop
 // backend to show. The stock application icon has none (false).
 bool iconPixels(HICON icon, WindowPixels* pixels);
+
+// ---------------------------------------------------------------------------------------------
+// Threads and waits (kernel.cpp). One lock guards every waitable thing of the layer (thread
+// handles, message queues, the virtual clock), so that one wait can watch several of them; every
+// change that may end a wait calls layerWakeAll with the lock held.
+std::unique_lock<std::mutex> layerLock();
+void layerWakeAll();
+// Waits, with the lock held, until ready() is true; false when timeoutMs (real milliseconds,
+// INFINITE for none) passed first. The time spent here counts as waiting for layerIdle.
+bool layerWait(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready,
+               DWORD timeoutMs);
+// A thread handle's state, with the lock held: true once the thread has ended. False for a handle
+// that is not a thread handle.
+bool layerHandleSignalled(HANDLE handle);
+bool layerIsThreadHandle(HANDLE handle);
+// Idle accounting, for a clock that moves only when the program has nothing left to do: the
+// counted threads are those made by CreateThread and those that called layerCountThread; the
+// program is idle when every counted thread waits in layerWait. Lock held.
+void layerCountThread();
+bool layerIdle();
+void layerWaitIdle(std::unique_lock<std::mutex>& lock);
+// Called with the lock held on a thread made by CreateThread just before it ends; the window
+// backend answers the messages still sent to it.
+extern void (*layerThreadEndHandler)(DWORD threadId);
+void setLastError(DWORD error);
 
 #endif
