@@ -1,6 +1,9 @@
 // The command list: the compiled script as a singly linked list of CommandNode records.
 // Owns commandList and the allocator every compiled block comes from. The list keeps only its
 // head; nodes are linked only once they are whole, so the list is whole at every moment.
+// Appending remembers the last node it linked, so that compiling n lines does not walk the list
+// n(n-1)/2 steps; the memory is a shortcut only, checked before each use and dropped whenever
+// nodes are released, and the list itself stays a plain head-only list.
 #include <stdlib.h>
 #include <string.h>
 
@@ -10,12 +13,35 @@
 CommandNode* commandList = nullptr;
 void* (*compilerAllocate)(size_t size) = malloc;
 
+namespace {
+
+// The node appendCommand linked last, and the head (variable and value) of its list then.
+struct LastAppend {
+  CommandNode** head;
+  CommandNode* headNode;
+  CommandNode* node;
+};
+LastAppend lastAppend = {nullptr, nullptr, nullptr};
+
+void forgetLastAppend() { lastAppend = {nullptr, nullptr, nullptr}; }
+
+// A node of the list under head from which its tail can be walked to: the node appended last
+// when that append went to this same list, else the head.
+CommandNode* walkStart(CommandNode** head) {
+  if (*head && lastAppend.head == head && lastAppend.headNode == *head) return lastAppend.node;
+  return *head;
+}
+
+}  // namespace
+
 void resetCommandList(CommandNode*& head) {
   scriptLineNumber = 0;
   head = nullptr;
+  forgetLastAppend();
 }
 
 void freeCommandList(CommandNode* node) {
+  if (node) forgetLastAppend();  // the node remembered may be among those released
   while (node) {
     CommandNode* next = node->next;
     for (int i = 0; i < node->argCount; ++i) free(node->args[i]);
@@ -43,7 +69,7 @@ CommandNode* newCommandNode() {
 
 bool appendCommand(CommandNode*& head, char* const* strings, int n) {
   if (n < 1 || n > commandArgCapacity) return false;
-  CommandNode* last = head;
+  CommandNode* last = walkStart(&head);
   while (last && last->next) last = last->next;
 
   CommandNode* node = newCommandNode();
@@ -64,5 +90,6 @@ bool appendCommand(CommandNode*& head, char* const* strings, int n) {
   } else {
     head = node;
   }
+  lastAppend = {&head, head, node};
   return true;
 }

@@ -62,14 +62,22 @@ std::string escapedUtf8(const char* text, size_t length) {
     } else if (b < 0x80) {
       out += static_cast<char>(b);
       ++i;
-    } else if (isLeadByte(b) && i + 1 < length &&
-               isTrailByte(static_cast<unsigned char>(text[i + 1])) &&
-               convertCharacter(text + i, 2, &out)) {
-      i += 2;  // a trail byte of 0x5C is part of its character, never a backslash
+    } else if (isLeadByte(b)) {
+      // A lead byte and a byte that can trail it are one character, or two escaped bytes when
+      // the pair is unassigned; a trail byte of 0x5C is part of its character, never a backslash.
+      // Before any other byte the lead byte stands alone, and the next byte is read afresh.
+      if (i + 1 < length && isTrailByte(static_cast<unsigned char>(text[i + 1]))) {
+        if (!convertCharacter(text + i, 2, &out)) {
+          appendHexEscape(b, &out);
+          appendHexEscape(static_cast<unsigned char>(text[i + 1]), &out);
+        }
+        i += 2;
+      } else {
+        appendHexEscape(b, &out);
+        ++i;
+      }
     } else {
-      // A half-width katakana, or a byte that starts no valid character: the next byte is read
-      // afresh, so an ASCII byte after a stray lead byte still reads as itself.
-      if (!convertCharacter(text + i, 1, &out)) appendHexEscape(b, &out);
+      if (!convertCharacter(text + i, 1, &out)) appendHexEscape(b, &out);  // half-width katakana
       ++i;
     }
   }

@@ -1,0 +1,86 @@
+// What the compiler tests share: a recording window as the main window, captured message boxes,
+// and compiling a script given as bytes through a real file.
+#ifndef TORVANE_TESTS_COMPILER_COMPILER_FIXTURE_H
+#define TORVANE_TESTS_COMPILER_COMPILER_FIXTURE_H
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "compiler/compiler.h"
+#include "shell/shell.h"
+#include "support/test_support.h"
+
+class CompilerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window = createRecordingWindow();
+    ASSERT_NE(window, nullptr);
+    mainWindow = window;
+    clearRecordedMessages();
+    beginCapturingMessageBoxes();
+    freeCommandList(commandList);
+    resetCommandList(commandList);
+  }
+
+  void TearDown() override {
+    freeCommandList(commandList);
+    resetCommandList(commandList);
+    endCapturingMessageBoxes();
+    mainWindow = nullptr;
+    destroyRecordingWindow(window);
+    scriptPath[0] = '\0';
+  }
+
+  // Writes the bytes to a script file, makes it scriptPath and compiles it into commandList.
+  void compile(const std::string& bytes, const char* name = "script.spt") {
+    std::string path = writeTempFile(name, bytes);
+    ASSERT_LT(path.size(), sizeof scriptPath);
+    memcpy(scriptPath, path.c_str(), path.size() + 1);
+    freeCommandList(commandList);
+    resetCommandList(commandList);
+    beginCapturingMessageBoxes();
+    clearRecordedMessages();
+    compileScript(scriptPath);
+  }
+
+  // The compiled list, one vector of arguments per node.
+  static std::vector<std::vector<std::string>> nodes() {
+    std::vector<std::vector<std::string>> result;
+    for (CommandNode* node = commandList; node; node = node->next) {
+      std::vector<std::string> args;
+      for (int i = 0; i < node->argCount; ++i) args.push_back(node->args[i]);
+      result.push_back(args);
+    }
+    return result;
+  }
+
+  // The texts of the message boxes shown, in order; each must have been an error box with OK
+  // owned by the main window.
+  std::vector<std::string> boxTexts() const {
+    std::vector<std::string> texts;
+    for (const CapturedMessageBox& box : capturedMessageBoxes()) {
+      EXPECT_EQ(box.caption, cp932("エラー"));
+      EXPECT_EQ(box.owner, window);
+      EXPECT_EQ(box.type, (UINT)MB_OK);
+      texts.push_back(box.text);
+    }
+    return texts;
+  }
+
+  static int closeCount() { return countRecorded(WM_CLOSE); }
+
+  // The missing-argument message as the user must see it.
+  static std::string missingArgumentText(const std::string& name, int line, const std::string& path) {
+    return cp932("引数の数が足りません\nエラー命令：") + name + cp932("\nエラー行：") +
+           std::to_string(line) + cp932("行目\n作業中のファイル名：") + path;
+  }
+
+  static std::string notNumericText() { return cp932("数値データではありません"); }
+
+  HWND window = nullptr;
+};
+
+#endif
