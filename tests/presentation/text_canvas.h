@@ -1,0 +1,71 @@
+// A 32-bpp canvas for the text tests, read back pixel by pixel, and what the tests ask of the
+// ink on it. The same assertions hold for our GDI, which draws solid glyphs, and for Wine's,
+// which antialiases its System font: shapes are never compared, only where ink lies and what
+// colour it has.
+#ifndef TORVANE_TESTS_PRESENTATION_TEXT_CANVAS_H
+#define TORVANE_TESTS_PRESENTATION_TEXT_CANVAS_H
+
+#include <stdint.h>
+
+#include <vector>
+
+#include "platform/windows_api.h"
+
+// The System font's cell: DrawTextA's line pitch and the advances of one and two bytes.
+constexpr int lineHeight = 18;
+constexpr int narrowCell = 8;
+constexpr int wideCell = 16;
+
+struct TextCanvas {
+  HDC dc;
+  HBITMAP bitmap;
+  HGDIOBJ oldBitmap;
+  uint32_t* pixels;  // 0x00RRGGBB, rows top-down
+  int width;
+  int height;
+};
+
+// A memory DC holding a top-down 32-bpp DIB section, filled with background (0x00RRGGBB), in
+// TRANSPARENT mode with the text colour black.
+TextCanvas createTextCanvas(int width, int height, uint32_t background);
+void destroyTextCanvas(TextCanvas* canvas);
+void fillTextCanvas(const TextCanvas& canvas, uint32_t color);
+inline uint32_t canvasPixel(const TextCanvas& canvas, int x, int y) {
+  return canvas.pixels[y * canvas.width + x] & 0xFFFFFF;
+}
+
+// The smallest box holding every pixel that differs from background; empty() when none does.
+struct InkBox {
+  int left, top, right, bottom;  // right and bottom included
+  bool empty() const { return right < left; }
+};
+InkBox inkIn(const TextCanvas& canvas, int left, int top, int right, int bottom, uint32_t background);
+inline InkBox inkAnywhere(const TextCanvas& canvas, uint32_t background) {
+  return inkIn(canvas, 0, 0, canvas.width, canvas.height, background);
+}
+
+// The ink of each line of text drawn from (left, top): band n holds rows top + 18n to top +
+// 18n + 17. Coordinates in the boxes are relative to (left, top).
+std::vector<InkBox> lineInk(const TextCanvas& canvas, int left, int top, int lines,
+                            uint32_t background);
+
+// How many character cells of the given width a line's ink reaches into: the cell that holds
+// its rightmost pixel, counted from 1.
+inline int cellsReached(const InkBox& box, int cellWidth) {
+  return box.empty() ? 0 : box.right / cellWidth + 1;
+}
+
+// Is a changed pixel one that text of colour text on background may leave? Our GDI: exactly
+// the text colour. Wine: a blend of the two (each channel between them).
+bool isTextShade(uint32_t pixel, uint32_t text, uint32_t background);
+
+// Counts, in a box, the pixels that differ from background, and of those the ones that are no
+// shade of text.
+struct InkCount {
+  int ink;
+  int foreign;
+};
+InkCount countInk(const TextCanvas& canvas, int left, int top, int right, int bottom, uint32_t text,
+                  uint32_t background);
+
+#endif
