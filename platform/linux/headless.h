@@ -60,10 +60,14 @@ void headlessSetModuleFileName(const char* path);
 // ---------------------------------------------------------------------------------------------
 // The virtual clock. timeGetTime reads it. It starts at 100000.
 // Free (the default): Sleep(n) moves it on by n at once, so timed loops run as fast as they can.
+// Sleep(0), a yield, lets 1 ms pass (free) or waits for the driver's next step (driven).
 // Driven: it moves only in headlessAdvanceClock. Sleep(n) then blocks until the clock has moved n
 // on, and a thread's first timeGetTime blocks until the driver's next headlessAdvanceClock, so a
 // driver can act after a new thread's start-up work and before its first timed work. The driver
 // is a thread that is not counted: counted are the threads made by CreateThread.
+// Real: timeGetTime and Sleep are the desktop's (monotonic milliseconds, real sleeps), for
+// measurements; the virtual clock's modes apply again when it is switched off.
+void headlessUseRealClock(bool real);
 DWORD headlessClockNow();
 void headlessSetClock(DWORD now);
 void headlessDriveClock(bool driven);

@@ -276,3 +276,7 @@ DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
 }
 
 BOOL IsDBCSLeadByte(BYTE c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+// Sleep on Linux is as fine as the kernel's timers without asking.
+MMRESULT timeBeginPeriod(UINT) { return TIMERR_NOERROR; }
+MMRESULT timeEndPeriod(UINT) { return TIMERR_NOERROR; }

@@ -4,7 +4,11 @@
 // under the layer's one lock (kernel.cpp), and no window procedure is ever called with it held.
 #include <string.h>
 
+#include <time.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <deque>
 #include <map>
 #include <string>
@@ -89,6 +93,7 @@ std::string openResult;
 
 DWORD clockNow = clockStart;
 bool clockDriven = false;
+std::atomic<bool> clockReal{false};
 unsigned clockEpoch = 0;                // counts the driver's advances
 std::map<DWORD, DWORD> sleepers;        // driven clock: thread -> wake-up reading
 std::map<DWORD, unsigned> clockReaders; // driven clock: threads seen reading the clock
@@ -190,6 +195,10 @@ void applyMove(HWND window, const RECT& to, BOOL repaint) {
   notifyObserver(window, WM_MOVE);
 }
 
+// The message from another thread that the calling thread is handling, for ReplyMessage; null
+// once answered (the sender may then have gone on and its record be gone).
+thread_local SentMessage* handling = nullptr;
+
 // Handles every message other threads have sent to the calling thread. Lock held on entry and
 // on return; released while each procedure runs.
 void handleSentMessages(std::unique_lock<std::mutex>& lock) {
@@ -197,6 +206,8 @@ void handleSentMessages(std::unique_lock<std::mutex>& lock) {
   while (!queue.sent.empty()) {
     SentMessage* sent = queue.sent.front();
     queue.sent.pop_front();
+    SentMessage* outer = handling;
+    handling = sent;
     lock.unlock();
     LRESULT result = 0;
     if (sent->kind == sentMove) {
@@ -205,9 +216,12 @@ void handleSentMessages(std::unique_lock<std::mutex>& lock) {
       result = callProcedure(sent->window, sent->message, sent->wParam, sent->lParam);
     }
     lock.lock();
-    sent->result = result;
-    sent->done = true;
-    layerWakeAll();
+    if (handling) {  // not answered early by ReplyMessage
+      sent->result = result;
+      sent->done = true;
+      layerWakeAll();
+    }
+    handling = outer;
   }
 }
 
@@ -598,6 +612,16 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return sendAcross(lock, record->owner, &sent);
 }
 
+BOOL ReplyMessage(LRESULT result) {
+  auto lock = layerLock();
+  if (!handling) return FALSE;
+  handling->result = result;
+  handling->done = true;
+  handling = nullptr;
+  layerWakeAll();
+  return TRUE;
+}
+
 BOOL GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
   auto lock = layerLock();
   DWORD me = GetCurrentThreadId();
@@ -714,6 +738,11 @@ BOOL GetOpenFileNameA(LPOPENFILENAMEA dialog) {
 // The clock
 
 DWORD timeGetTime(void) {
+  if (clockReal) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (DWORD)((uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u);
+  }
   auto lock = layerLock();
   if (clockDriven) {
     // A thread's first look at a driven clock waits for the driver's next step, so that the
@@ -729,10 +758,21 @@ DWORD timeGetTime(void) {
   return clockNow;
 }
 
+// Sleep(0) gives up the processor, and real time passes meanwhile: on the virtual clock it lets
+// 1 ms pass (free) or waits for the driver's next step (driven), so that a loop reading the clock
+// between yields ends.
 void Sleep(DWORD milliseconds) {
+  if (clockReal) {
+    if (milliseconds == 0) {
+      std::this_thread::yield();
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
+    return;
+  }
   auto lock = layerLock();
   if (!clockDriven) {
-    clockNow += milliseconds;
+    clockNow += milliseconds ? milliseconds : 1;
     lock.unlock();
     std::this_thread::yield();
     return;
@@ -740,8 +780,15 @@ void Sleep(DWORD milliseconds) {
   DWORD me = GetCurrentThreadId();
   clockReaders.emplace(me, clockEpoch);
   DWORD start = clockNow;
+  unsigned epoch = clockEpoch;
   sleepers[me] = start + milliseconds;
-  layerWait(lock, [&] { return clockNow - start >= milliseconds || !clockDriven; }, INFINITE);
+  layerWait(lock,
+            [&] {
+              if (!clockDriven) return true;
+              if (milliseconds == 0) return clockEpoch != epoch;
+              return clockNow - start >= milliseconds;
+            },
+            INFINITE);
   sleepers.erase(me);
 }
 
@@ -804,10 +851,13 @@ void headlessReset() {
   openResult.clear();
   clockNow = clockStart;
   clockDriven = false;
+  clockReal = false;
   sleepers.clear();
   clockReaders.clear();
   layerWakeAll();
 }
+
+void headlessUseRealClock(bool real) { clockReal = real; }
 
 DWORD headlessClockNow() {
   auto lock = layerLock();

@@ -359,6 +359,9 @@ LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Answers the message another thread sent and the caller is handling, so that the sender goes on
+// while the handling continues; FALSE when the message was not sent by another thread.
+BOOL ReplyMessage(LRESULT result);
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
                                 DWORD milliseconds, DWORD wakeMask);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
@@ -422,6 +425,11 @@ BOOL sndPlaySoundA(LPCSTR sound, UINT flags);
 // virtual clock in the headless backend, so that a headless run is deterministic.
 DWORD timeGetTime(void);
 void Sleep(DWORD milliseconds);
+// Windows' timer resolution for Sleep; the Linux clocks need none (kernel.cpp: no-ops).
+typedef UINT MMRESULT;
+#define TIMERR_NOERROR 0
+MMRESULT timeBeginPeriod(UINT period);
+MMRESULT timeEndPeriod(UINT period);
 
 // ---------------------------------------------------------------------------------------------
 // Kernel (kernel.cpp)
@@ -437,5 +445,10 @@ BOOL SetCurrentDirectoryA(LPCSTR path);
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 BOOL IsDBCSLeadByte(BYTE c);
 DWORD GetLastError(void);
+
+// The program's entry point, defined by the shell; on Linux the desktop backend's main and
+// torvane-run call it, as Windows' start-up code does.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine,
+                   int showCommand);
 
 #endif
