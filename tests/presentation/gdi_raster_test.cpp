@@ -1,0 +1,373 @@
+// The GDI's block transfers, read back through DIB sections: the raster operations as bitwise
+// functions on every pixel format, the colour/monochrome conversions, clipping at every edge, the
+// default bitmap of a memory DC, the formats of compatible bitmaps and the object count. The same
+// file runs against Wine's GDI in the cross build.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <vector>
+
+#include "pixel_canvas.h"
+#include "support/test_support.h"
+
+namespace {
+
+struct Operation {
+  DWORD rop;
+  uint8_t index;  // the operation's index byte: its result for source 0xCC, destination 0xAA
+  const char* name;
+};
+
+const Operation operations[] = {
+    {SRCCOPY, 0xCC, "SRCCOPY"},     {SRCAND, 0x88, "SRCAND"},       {SRCPAINT, 0xEE, "SRCPAINT"},
+    {NOTSRCCOPY, 0x33, "NOTSRCCOPY"}, {SRCINVERT, 0x66, "SRCINVERT"}, {BLACKNESS, 0x00, "BLACKNESS"},
+    {WHITENESS, 0xFF, "WHITENESS"},
+};
+
+std::vector<COLORREF> grayRamp() {
+  std::vector<COLORREF> colors;
+  for (int i = 0; i < 256; ++i) colors.push_back(RGB(i, i, i));
+  return colors;
+}
+
+void fillBytes(const PixelCanvas& canvas, uint8_t value) {
+  memset(canvas.bits, value, (size_t)canvas.rowBytes * canvas.height);
+}
+
+// Source bytes 0xCC and destination bytes 0xAA: after the transfer every byte of every pixel is
+// the operation's index byte. Palette formats combine the indices, so the same holds there.
+TEST(GdiRaster, EachOperationIsItsTruthTableOnEveryByteOfEveryFormat) {
+  struct Format {
+    int bits;
+    std::vector<COLORREF> palette;
+  };
+  const Format formats[] = {{32, {}}, {24, {}}, {8, grayRamp()}, {1, {0x000000, 0xFFFFFF}}};
+  for (const Format& format : formats) {
+    PixelCanvas source = createCanvas(16, 4, format.bits, format.palette);
+    PixelCanvas dest = createCanvas(16, 4, format.bits, format.palette);
+    ASSERT_TRUE(source.bits && dest.bits);
+    for (const Operation& operation : operations) {
+      fillBytes(source, 0xCC);
+      fillBytes(dest, 0xAA);
+      EXPECT_TRUE(BitBlt(dest.dc, 0, 0, 16, 4, source.dc, 0, 0, operation.rop));
+      int pixelBytes = 16 * format.bits / 8;
+      for (int y = 0; y < 4; ++y) {
+        for (int i = 0; i < pixelBytes; ++i) {
+          if (format.bits == 32 && i % 4 == 3) continue;  // the unused fourth byte
+          ASSERT_EQ(dest.bits[y * dest.rowBytes + i], operation.index)
+              << operation.name << " at " << format.bits << " bpp, row " << y << " byte " << i;
+        }
+      }
+    }
+    destroyCanvas(&source);
+    destroyCanvas(&dest);
+  }
+}
+
+// A monochrome bitmap in its own memory DC.
+struct MonoCanvas {
+  HDC dc;
+  HBITMAP bitmap;
+  HGDIOBJ oldBitmap;
+};
+
+MonoCanvas createMono(int width, int height, const void* bits) {
+  MonoCanvas canvas;
+  canvas.bitmap = CreateBitmap(width, height, 1, 1, bits);
+  canvas.dc = CreateCompatibleDC(nullptr);
+  canvas.oldBitmap = SelectObject(canvas.dc, canvas.bitmap);
+  return canvas;
+}
+
+void destroyMono(MonoCanvas* canvas) {
+  SelectObject(canvas->dc, canvas->oldBitmap);
+  DeleteDC(canvas->dc);
+  DeleteObject(canvas->bitmap);
+}
+
+TEST(GdiRaster, ColourToMonochromeMarksExactlyTheSourceBackgroundColour) {
+  const COLORREF pixels[] = {0xFF00FF, 0xFE00FF, 0xFF00FE, 0xFF01FF, 0x000000, 0xFFFFFF, 0xFF00FF};
+  PixelCanvas source = createCanvas(7, 1, 32);
+  for (int x = 0; x < 7; ++x) setCanvasPixel(source, x, 0, pixels[x]);
+  MonoCanvas mono = createMono(7, 1, nullptr);
+  // The destination's colours play no part.
+  SetBkColor(mono.dc, 0x00FF00);
+  SetTextColor(mono.dc, 0x0000FF);
+
+  SetBkColor(source.dc, 0xFF00FF);
+  ASSERT_TRUE(BitBlt(mono.dc, 0, 0, 7, 1, source.dc, 0, 0, SRCCOPY));
+  const COLORREF keyed[] = {0xFFFFFF, 0, 0, 0, 0, 0, 0xFFFFFF};
+  for (int x = 0; x < 7; ++x) EXPECT_EQ(GetPixel(mono.dc, x, 0), keyed[x]) << "pixel " << x;
+
+  SetBkColor(source.dc, 0x000000);
+  ASSERT_TRUE(BitBlt(mono.dc, 0, 0, 7, 1, source.dc, 0, 0, SRCCOPY));
+  for (int x = 0; x < 7; ++x) {
+    EXPECT_EQ(GetPixel(mono.dc, x, 0), x == 4 ? 0xFFFFFFu : 0u) << "pixel " << x;
+  }
+  destroyMono(&mono);
+  destroyCanvas(&source);
+}
+
+TEST(GdiRaster, MonochromeToColourTakesTheDestinationColours) {
+  const uint8_t bits[] = {0xB0, 0x00};  // 1 0 1 1 0 0 0 0, rows padded to 16 bits
+  MonoCanvas mono = createMono(8, 1, bits);
+  // The source's colours play no part.
+  SetBkColor(mono.dc, 0x00FF00);
+  SetTextColor(mono.dc, 0x0000FF);
+  PixelCanvas dest = createCanvas(8, 1, 32);
+  SetBkColor(dest.dc, 0x123456);
+  SetTextColor(dest.dc, 0x654321);
+  const bool set[] = {true, false, true, true, false, false, false, false};
+
+  ASSERT_TRUE(BitBlt(dest.dc, 0, 0, 8, 1, mono.dc, 0, 0, SRCCOPY));
+  for (int x = 0; x < 8; ++x) {
+    EXPECT_EQ(canvasColor(dest, x, 0), set[x] ? 0x123456u : 0x654321u) << "pixel " << x;
+  }
+  // The conversion comes before the operation: AND with white keeps the converted colours, and
+  // NOTSRCCOPY inverts them.
+  fillCanvas(dest, 0xFFFFFF);
+  ASSERT_TRUE(BitBlt(dest.dc, 0, 0, 8, 1, mono.dc, 0, 0, SRCAND));
+  for (int x = 0; x < 8; ++x) {
+    EXPECT_EQ(canvasColor(dest, x, 0), set[x] ? 0x123456u : 0x654321u) << "pixel " << x;
+  }
+  ASSERT_TRUE(BitBlt(dest.dc, 0, 0, 8, 1, mono.dc, 0, 0, NOTSRCCOPY));
+  for (int x = 0; x < 8; ++x) {
+    EXPECT_EQ(canvasColor(dest, x, 0), set[x] ? 0xEDCBA9u : 0x9ABCDEu) << "pixel " << x;
+  }
+  destroyCanvas(&dest);
+  destroyMono(&mono);
+}
+
+TEST(GdiRaster, AOneBitDibSectionUsesItsColourTable) {
+  PixelCanvas source = createCanvas(8, 1, 1, {0x204060, 0xFF00FF});
+  source.bits[0] = 0x0F;
+  SetBkColor(source.dc, 0x00FF00);
+  PixelCanvas dest = createCanvas(8, 1, 32);
+  SetBkColor(dest.dc, 0x123456);
+  SetTextColor(dest.dc, 0x654321);
+  ASSERT_TRUE(BitBlt(dest.dc, 0, 0, 8, 1, source.dc, 0, 0, SRCCOPY));
+  for (int x = 0; x < 8; ++x) EXPECT_EQ(canvasColor(dest, x, 0), x < 4 ? 0x204060u : 0xFF00FFu);
+  destroyCanvas(&dest);
+  destroyCanvas(&source);
+}
+
+TEST(GdiRaster, AMemoryDcWithoutABitmapGivesOnePixelOfTheDestinationTextColour) {
+  HDC empty = CreateCompatibleDC(nullptr);
+  PixelCanvas dest = createCanvas(4, 4, 32);
+  fillCanvas(dest, 0x2080C0);
+  SetTextColor(dest.dc, 0x0000FF);
+  SetBkColor(dest.dc, 0x00FF00);
+  EXPECT_TRUE(BitBlt(dest.dc, 0, 0, 4, 4, empty, 0, 0, SRCCOPY));
+  EXPECT_EQ(canvasColor(dest, 0, 0), 0x0000FFu);
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 4; ++x) {
+      if (x || y) {
+        EXPECT_EQ(canvasColor(dest, x, y), 0x2080C0u) << x << "," << y;
+      }
+    }
+  }
+  // Its default bitmap is 1x1 monochrome.
+  HBITMAP inside = (HBITMAP)SelectObject(empty, CreateBitmap(1, 1, 1, 1, nullptr));
+  BITMAP info;
+  ASSERT_EQ(GetObjectA(inside, sizeof info, &info), (int)sizeof info);
+  EXPECT_EQ(info.bmWidth, 1);
+  EXPECT_EQ(info.bmHeight, 1);
+  EXPECT_EQ(info.bmBitsPixel, 1);
+  DeleteObject(SelectObject(empty, inside));
+  DeleteDC(empty);
+  destroyCanvas(&dest);
+}
+
+COLORREF sourcePattern(int x, int y) { return RGB(x * 16 + 1, y * 16 + 1, 0x80); }
+
+// Every placement of a rectangle around both bitmaps: destination pixels take the source pixel
+// at the same offset when both lie inside their bitmaps, and are left as they were otherwise,
+// also where the source rectangle runs outside the source.
+TEST(GdiRaster, ClippingAtEveryEdgeOfSourceAndDestination) {
+  const int size = 8;
+  const COLORREF ground = 0x2080C0;
+  PixelCanvas source = createCanvas(size, size, 32);
+  PixelCanvas dest = createCanvas(size, size, 32);
+  for (int y = 0; y < size; ++y) {
+    for (int x = 0; x < size; ++x) setCanvasPixel(source, x, y, sourcePattern(x, y));
+  }
+  const int places[] = {-9, -3, 0, 2, 7, 8};
+  const int sourcePlaces[] = {-9, -2, 0, 3, 8};
+  const int extents[] = {3, 8, 12};
+  for (int dx : places) {
+    for (int dy : places) {
+      for (int sx : sourcePlaces) {
+        for (int sy : sourcePlaces) {
+          for (int w : extents) {
+            int h = w == 3 ? 12 : w;
+            fillCanvas(dest, ground);
+            ASSERT_TRUE(BitBlt(dest.dc, dx, dy, w, h, source.dc, sx, sy, SRCCOPY));
+            for (int y = 0; y < size; ++y) {
+              for (int x = 0; x < size; ++x) {
+                int i = x - dx, j = y - dy;
+                int u = sx + i, v = sy + j;
+                bool copied = i >= 0 && i < w && j >= 0 && j < h && u >= 0 && u < size && v >= 0 &&
+                              v < size;
+                COLORREF expected = copied ? sourcePattern(u, v) : ground;
+                ASSERT_EQ(canvasColor(dest, x, y), expected)
+                    << "pixel " << x << "," << y << " of BitBlt(" << dx << "," << dy << "," << w
+                    << "," << h << ", src " << sx << "," << sy << ")";
+              }
+            }
+          }
+        }
+      }
+    }
+  }
+  // Without a source the destination rectangle alone is clipped.
+  fillCanvas(dest, ground);
+  ASSERT_TRUE(BitBlt(dest.dc, -2, 5, 5, 10, nullptr, 0, 0, BLACKNESS));
+  for (int y = 0; y < size; ++y) {
+    for (int x = 0; x < size; ++x) {
+      EXPECT_EQ(canvasColor(dest, x, y), x < 3 && y >= 5 ? 0u : ground) << x << "," << y;
+    }
+  }
+  destroyCanvas(&source);
+  destroyCanvas(&dest);
+}
+
+TEST(GdiRaster, ABitmapCopiedOntoItselfReadsTheSourceBeforeWritingIt) {
+  const int size = 8;
+  PixelCanvas canvas = createCanvas(size, size, 32);
+  const int moves[][2] = {{2, 1}, {-2, -1}, {3, 0}, {0, -3}};
+  for (const auto& move : moves) {
+    for (int y = 0; y < size; ++y) {
+      for (int x = 0; x < size; ++x) setCanvasPixel(canvas, x, y, sourcePattern(x, y));
+    }
+    int dx = move[0] > 0 ? move[0] : 0, dy = move[1] > 0 ? move[1] : 0;
+    int sx = move[0] < 0 ? -move[0] : 0, sy = move[1] < 0 ? -move[1] : 0;
+    int w = size - (move[0] > 0 ? move[0] : -move[0]);
+    int h = size - (move[1] > 0 ? move[1] : -move[1]);
+    ASSERT_TRUE(BitBlt(canvas.dc, dx, dy, w, h, canvas.dc, sx, sy, SRCCOPY));
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        ASSERT_EQ(canvasColor(canvas, dx + x, dy + y), sourcePattern(sx + x, sy + y))
+            << "move " << move[0] << "," << move[1] << " pixel " << x << "," << y;
+      }
+    }
+  }
+  destroyCanvas(&canvas);
+}
+
+int bitsPerPixelOf(HBITMAP bitmap) {
+  BITMAP info = {};
+  if (GetObjectA(bitmap, sizeof info, &info) != (int)sizeof info) return -1;
+  return info.bmBitsPixel;
+}
+
+TEST(GdiRaster, CompatibleBitmapsTakeTheDepthOfTheirReference) {
+  HWND window = createRecordingWindow();
+  ASSERT_TRUE(window);
+  HDC windowDC = GetDC(window);
+  HDC screenDC = GetDC(nullptr);
+  HDC memoryDC = CreateCompatibleDC(windowDC);
+
+  HBITMAP fromWindow = CreateCompatibleBitmap(windowDC, 5, 3);
+  HBITMAP fromScreen = CreateCompatibleBitmap(screenDC, 5, 3);
+  HBITMAP fromFreshMemory = CreateCompatibleBitmap(memoryDC, 5, 3);
+  EXPECT_EQ(bitsPerPixelOf(fromWindow), 32);
+  EXPECT_EQ(bitsPerPixelOf(fromScreen), 32);
+  EXPECT_EQ(bitsPerPixelOf(fromFreshMemory), 1);
+  HGDIOBJ old = SelectObject(memoryDC, fromWindow);
+  HBITMAP fromColourMemory = CreateCompatibleBitmap(memoryDC, 5, 3);
+  EXPECT_EQ(bitsPerPixelOf(fromColourMemory), 32);
+  // A new compatible bitmap is black.
+  EXPECT_EQ(GetPixel(memoryDC, 4, 2), 0u);
+
+  BITMAP info;
+  ASSERT_EQ(GetObjectA(fromWindow, sizeof info, &info), (int)sizeof info);
+  EXPECT_EQ(info.bmWidth, 5);
+  EXPECT_EQ(info.bmHeight, 3);
+  EXPECT_EQ(info.bmWidthBytes, 20);
+  EXPECT_EQ(info.bmBits, nullptr);
+
+  SelectObject(memoryDC, old);
+  DeleteObject(fromColourMemory);
+  DeleteObject(fromFreshMemory);
+  DeleteObject(fromScreen);
+  DeleteObject(fromWindow);
+  DeleteDC(memoryDC);
+  ReleaseDC(nullptr, screenDC);
+  ReleaseDC(window, windowDC);
+  destroyRecordingWindow(window);
+}
+
+TEST(GdiRaster, GetObjectDescribesDibSectionsAndMonochromeBitmaps) {
+  PixelCanvas canvas = createCanvas(5, 3, 24);
+  BITMAP info;
+  ASSERT_EQ(GetObjectA(canvas.bitmap, sizeof info, &info), (int)sizeof info);
+  EXPECT_EQ(info.bmWidth, 5);
+  EXPECT_EQ(info.bmHeight, 3);  // positive for a top-down section too
+  EXPECT_EQ(info.bmWidthBytes, 16);
+  EXPECT_EQ(info.bmBitsPixel, 24);
+  EXPECT_EQ(info.bmPlanes, 1);
+  EXPECT_EQ(info.bmBits, canvas.bits);
+  destroyCanvas(&canvas);
+
+  HBITMAP mono = CreateBitmap(17, 2, 1, 1, nullptr);
+  ASSERT_EQ(GetObjectA(mono, sizeof info, &info), (int)sizeof info);
+  EXPECT_EQ(info.bmBitsPixel, 1);
+  EXPECT_EQ(info.bmWidthBytes, 4);  // rows of device-dependent bitmaps are padded to 16 bits
+  EXPECT_EQ(info.bmBits, nullptr);
+  EXPECT_EQ(GetObjectA(mono, 0, nullptr), (int)sizeof(BITMAP));
+  DeleteObject(mono);
+}
+
+TEST(GdiRaster, SelectObjectHandsBackThePreviousBitmapAndABitmapLivesInOneDc) {
+  HDC first = CreateCompatibleDC(nullptr);
+  HDC second = CreateCompatibleDC(nullptr);
+  HBITMAP a = CreateBitmap(2, 2, 1, 1, nullptr);
+  HBITMAP b = CreateBitmap(3, 3, 1, 1, nullptr);
+  HGDIOBJ original = SelectObject(first, a);
+  ASSERT_TRUE(original);
+  EXPECT_EQ(SelectObject(first, b), (HGDIOBJ)a);
+  EXPECT_EQ(SelectObject(second, b), nullptr);  // b is in first
+  EXPECT_EQ(SelectObject(second, a), original);  // both DCs began with the same default
+  EXPECT_EQ(SelectObject(first, original), (HGDIOBJ)b);
+  EXPECT_EQ(SelectObject(second, original), (HGDIOBJ)a);
+  DeleteObject(a);
+  DeleteObject(b);
+  DeleteDC(first);
+  DeleteDC(second);
+}
+
+TEST(GdiRaster, PixelsAndColoursOfADc) {
+  PixelCanvas canvas = createCanvas(3, 2, 32);
+  EXPECT_EQ(SetPixel(canvas.dc, 2, 1, 0x123456), 0x123456u);
+  EXPECT_EQ(GetPixel(canvas.dc, 2, 1), 0x123456u);
+  EXPECT_EQ(canvasColor(canvas, 2, 1), 0x123456u);
+  EXPECT_EQ(GetPixel(canvas.dc, 3, 0), CLR_INVALID);
+  EXPECT_EQ(GetPixel(canvas.dc, 0, -1), CLR_INVALID);
+  // New DCs: white background, black text, opaque.
+  EXPECT_EQ(GetBkColor(canvas.dc), 0xFFFFFFu);
+  EXPECT_EQ(GetTextColor(canvas.dc), 0u);
+  EXPECT_EQ(GetBkMode(canvas.dc), OPAQUE);
+  EXPECT_EQ(SetBkColor(canvas.dc, 0xFF00FF), 0xFFFFFFu);
+  EXPECT_EQ(SetTextColor(canvas.dc, 0x00FF00), 0u);
+  EXPECT_EQ(SetBkMode(canvas.dc, TRANSPARENT), OPAQUE);
+  EXPECT_EQ(GetBkColor(canvas.dc), 0xFF00FFu);
+  EXPECT_EQ(GetTextColor(canvas.dc), 0x00FF00u);
+  EXPECT_EQ(GetBkMode(canvas.dc), TRANSPARENT);
+  destroyCanvas(&canvas);
+}
+
+TEST(GdiRaster, EveryObjectMadeAndDeletedLeavesTheCountAsItWas) {
+  int before = gdiObjectCount();
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP bitmap = CreateBitmap(4, 4, 1, 1, nullptr);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+#ifndef _WIN32
+  EXPECT_EQ(gdiObjectCount(), before + 2);
+#endif
+  SelectObject(dc, old);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+  EXPECT_EQ(gdiObjectCount(), before);
+}
+
+}  // namespace
