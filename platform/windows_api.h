@@ -25,12 +25,23 @@
 
 // Opens a file that a script or a dialog named. On Windows the name is already native.
 inline FILE* openNamedFile(const char* name, const char* mode) { return fopen(name, mode); }
+
+// Windows' sound service takes a memory image by its RIFF header alone: nothing to note.
+inline void noteSoundImage(const void*, size_t) {}
+inline void forgetSoundImage(const void*) {}
 #else
 #include "linux/win32_subset.h"
 
 // Opens a file that a script or a dialog named: a CP932 Windows name ('\' separators,
 // case-insensitive) mapped to the native file (platform/linux/file_names.cpp).
 FILE* openNamedFile(const char* name, const char* mode);
+
+// SND_MEMORY passes no length, and a RIFF header cut short with its file claims more bytes than
+// are there. Whoever hands an image to sndPlaySoundA notes how many bytes it really has, and
+// forgets it before the buffer is freed; the sound service (platform/linux/sound_sdl.cpp) reads
+// no further and plays no image it was not told about.
+void noteSoundImage(const void* image, size_t length);
+void forgetSoundImage(const void* image);
 #endif
 
 #endif
