@@ -47,7 +47,8 @@ constexpr int headlessCaptionHeight = 19;
 constexpr int headlessMenuHeight = 19;
 
 // Called on the thread that made the change, after a window's title (WM_SETTEXT), small or big
-// icon (WM_SETICON) or rectangle (WM_MOVE) changed; null to remove.
+// icon (WM_SETICON) or rectangle (WM_MOVE) changed, or after it was destroyed (WM_DESTROY: the
+// handle is no longer valid); null to remove.
 void headlessSetWindowObserver(void (*observer)(HWND window, UINT change));
 
 // Back to the start: every window and class forgotten (no messages sent), queues emptied, message

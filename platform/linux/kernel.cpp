@@ -100,6 +100,7 @@ DWORD copyOut(const std::string& text, LPSTR buffer, DWORD size) {
 }  // namespace
 
 void (*layerThreadEndHandler)(DWORD threadId) = nullptr;
+void (*layerSoundObserver)(LPCSTR sound, UINT flags) = nullptr;
 
 // ---------------------------------------------------------------------------------------------
 // The layer's lock and waits

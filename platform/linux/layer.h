@@ -82,4 +82,8 @@ void layerWaitIdle(std::unique_lock<std::mutex>& lock);
 extern void (*layerThreadEndHandler)(DWORD threadId);
 void setLastError(DWORD error);
 
+// Told of every sndPlaySoundA call before it is carried out (sound_sdl.cpp calls it; kernel.cpp
+// holds it), for torvane-run's log; null when nobody listens.
+extern void (*layerSoundObserver)(LPCSTR sound, UINT flags);
+
 #endif

@@ -364,8 +364,11 @@ BOOL DestroyWindow(HWND window) {
   }
   callProcedure(window, WM_DESTROY, 0, 0);
   callProcedure(window, WM_NCDESTROY, 0, 0);
-  auto lock = layerLock();
-  eraseWindow(window);
+  {
+    auto lock = layerLock();
+    eraseWindow(window);
+  }
+  notifyObserver(window, WM_DESTROY);
   return TRUE;
 }
 
