@@ -196,7 +196,8 @@ TEST_F(Composition, CellsAreClippedAtEveryEdgeOfTheScreen) {
   show(0, -100, 10, 50, 50);
   show(1, 700, 500, 50, 50, 0, 0, true);
   composeFrame();
-  EXPECT_EQ(pixel(0, 10), RGB(3, 12, 9));
+  EXPECT_EQ(pixel(0, 0), RGB(3, 2, 9));
+  EXPECT_EQ(pixel(639, 479), RGB(3, 3, 9));
 }
 
 TEST_F(Composition, AStripOfThreeShowsCellsZeroOneTwoInTurnOnBothAxes) {
