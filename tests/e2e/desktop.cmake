@@ -1,0 +1,20 @@
+# Desktop tests, labelled e2e and desktop. Each runs on an X display of its own (with-xvfb.sh),
+# so they may run beside each other and beside anything on the developer's display.
+#   desktop_backend   the GTK backend's calls, one by one (GoogleTest)
+
+set(torvane_desktop_environment
+  "LANG=ja_JP.UTF-8" "LC_ALL=ja_JP.UTF-8" "SDL_AUDIODRIVER=dummy" "NO_AT_BRIDGE=1"
+  "GTK_THEME=Adwaita" "GDK_BACKEND=x11" "GSETTINGS_BACKEND=memory")
+
+if(NOT WIN32 AND TARGET tv_user_gtk)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
+  add_executable(test_desktop_backend "${CMAKE_CURRENT_SOURCE_DIR}/desktop_backend.cpp")
+  target_link_libraries(test_desktop_backend PRIVATE tv_user_gtk tv_resources tv_platform
+                        PkgConfig::X11 GTest::gtest)
+  add_test(NAME desktop_backend
+           COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/with-xvfb.sh" $<TARGET_FILE:test_desktop_backend>
+                   --gtest_color=no)
+  set_tests_properties(desktop_backend PROPERTIES LABELS "e2e;desktop" TIMEOUT 300
+                       ENVIRONMENT "${torvane_desktop_environment}")
+endif()
