@@ -72,8 +72,9 @@ void headlessUseRealClock(bool real);
 DWORD headlessClockNow();
 void headlessSetClock(DWORD now);
 void headlessDriveClock(bool driven);
-// Waits until every counted thread waits (for a message, a sent message's answer, a handle or
-// the clock): nothing more happens until the driver acts.
+// Waits until every counted thread waits (for a message, a sent message's answer or the clock):
+// nothing more happens until the driver acts. While a thread waits for another thread to end
+// (a stop), the clock moves on to the next wake-up, as time would pass on a real clock.
 void headlessWaitIdle();
 // Moves a driven clock on by milliseconds, stopping at each wake-up of a sleeping thread on the
 // way and waiting at each stop until the program is idle again. 0 releases first reads only.

@@ -34,8 +34,9 @@ struct ThreadObject {
 };
 
 struct ThreadInfo {
-  bool counted;  // takes part in the idle accounting
-  bool waiting;  // inside layerWait and not woken since
+  bool counted;     // takes part in the idle accounting
+  bool waiting;     // inside layerWait and not woken since
+  bool handleWait;  // the wait is for another thread to end
 };
 
 std::mutex layerMutex;
@@ -143,6 +144,22 @@ bool layerWait(std::unique_lock<std::mutex>& lock, const std::function<bool()>& 
   return true;
 }
 
+bool layerWaitForHandles(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready,
+                         DWORD timeoutMs) {
+  ThreadInfo& me = threadInfo[GetCurrentThreadId()];
+  me.handleWait = true;
+  bool result = layerWait(lock, ready, timeoutMs);
+  me.handleWait = false;
+  return result;
+}
+
+bool layerSomeoneWaitsForAThread() {
+  for (auto& entry : threadInfo) {
+    if (entry.second.counted && entry.second.waiting && entry.second.handleWait) return true;
+  }
+  return false;
+}
+
 bool layerIsThreadHandle(HANDLE handle) {
   return liveHandles.count(static_cast<ThreadObject*>(handle)) != 0;
 }
@@ -196,7 +213,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   }
   ThreadObject* object = static_cast<ThreadObject*>(handle);
   ++object->references;  // the handle may be closed by another thread meanwhile
-  bool ended = layerWait(lock, [object] { return object->ended; }, milliseconds);
+  bool ended = layerWaitForHandles(lock, [object] { return object->ended; }, milliseconds);
   releaseObject(object);
   return ended ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }

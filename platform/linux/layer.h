@@ -67,6 +67,13 @@ void layerWakeAll();
 // INFINITE for none) passed first. The time spent here counts as waiting for layerIdle.
 bool layerWait(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready,
                DWORD timeoutMs);
+// The same, for a wait whose end is another thread's end (WaitForSingleObject and
+// MsgWaitForMultipleObjects on thread handles): a driven clock must move while such a wait lasts,
+// since the awaited thread may be waiting for the clock. layerSomeoneWaitsForAThread tells, with
+// the lock held, whether a counted thread is in such a wait.
+bool layerWaitForHandles(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready,
+                         DWORD timeoutMs);
+bool layerSomeoneWaitsForAThread();
 // A thread handle's state, with the lock held: true once the thread has ended. False for a handle
 // that is not a thread handle.
 bool layerHandleSignalled(HANDLE handle);

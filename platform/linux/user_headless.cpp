@@ -529,6 +529,10 @@ LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_CLOSE:
       DestroyWindow(window);
       return 0;
+    case WM_SYSCOMMAND:
+      // The close box, the system menu's Close and Alt+F4 all arrive as SC_CLOSE.
+      if ((wParam & 0xFFF0) == SC_CLOSE) SendMessageA(window, WM_CLOSE, 0, 0);
+      return 0;
     case WM_SETTEXT: {
       {
         auto lock = layerLock();
@@ -684,8 +688,9 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
     if (input) result = WAIT_OBJECT_0 + count;
     return input;
   };
-  if (!layerWait(lock, ready, milliseconds)) return WAIT_TIMEOUT;
-  return result;
+  bool done = count > 0 ? layerWaitForHandles(lock, ready, milliseconds)
+                        : layerWait(lock, ready, milliseconds);
+  return done ? result : WAIT_TIMEOUT;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -880,18 +885,48 @@ void headlessDriveClock(bool driven) {
   layerWakeAll();
 }
 
+namespace {
+
+// Moves a driven clock to the nearest wake-up of a sleeping thread, or only lets the yielding
+// ones go when none sleeps longer; false when no thread waits for the clock at all. Lock held.
+bool stepToNextWakeUp() {
+  if (sleepers.empty()) return false;
+  DWORD step = 0;
+  for (auto& sleeper : sleepers) {
+    DWORD until = sleeper.second - clockNow;
+    if (until > 0 && (step == 0 || until < step)) step = until;
+  }
+  clockNow += step;
+  ++clockEpoch;
+  layerWakeAll();
+  return true;
+}
+
+// Idle, and nobody waits for another thread to end: while one does, time has to pass, as it
+// would on a real clock, for the awaited thread may be sleeping. Lock held.
+void settle(std::unique_lock<std::mutex>& lock) {
+  for (;;) {
+    layerWaitIdle(lock);
+    if (!clockDriven || !layerSomeoneWaitsForAThread()) return;
+    if (!stepToNextWakeUp()) return;  // nothing will ever end that wait
+  }
+}
+
+}  // namespace
+
 void headlessWaitIdle() {
   auto lock = layerLock();
-  layerWaitIdle(lock);
+  settle(lock);
 }
 
 void headlessAdvanceClock(DWORD milliseconds) {
   auto lock = layerLock();
-  DWORD target = clockNow + milliseconds;
-  for (;;) {
-    layerWaitIdle(lock);
+  DWORD begin = clockNow;
+  settle(lock);
+  do {
     // The nearest wake-up not beyond the target, measured from now so that the wrap is safe.
-    DWORD step = target - clockNow;
+    DWORD done = clockNow - begin;
+    DWORD step = done >= milliseconds ? 0 : milliseconds - done;
     for (auto& sleeper : sleepers) {
       DWORD until = sleeper.second - clockNow;
       if (until > 0 && until < step) step = until;
@@ -899,7 +934,6 @@ void headlessAdvanceClock(DWORD milliseconds) {
     clockNow += step;
     ++clockEpoch;
     layerWakeAll();
-    if (clockNow == target) break;
-  }
-  layerWaitIdle(lock);
+    settle(lock);
+  } while (clockNow - begin < milliseconds);
 }

@@ -1,0 +1,426 @@
+// The shell as a user meets it: the real WinMain, window procedure and frame thread on the
+// headless backend, frame by frame on a driven clock. Opening, re-opening and cancelling, every
+// way of closing, activation, the frame timing at the clock's wrap, the working directory, and
+// the stop of the frame thread inside its own WM_CLOSE.
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "compiler/compiler.h"
+#include "interpreter/interpreter.h"
+#include "platform/linux/headless.h"
+#include "platform/linux/layer.h"
+#include "player_harness.h"
+#include "presentation/presentation.h"
+#include "resources/menu.h"
+#include "resources/texts.h"
+#include "shell/shell.h"
+#include "sound/sound.h"
+#include "support/test_support.h"
+
+namespace {
+
+std::string scriptText(std::initializer_list<const char*> lines) {
+  std::string text;
+  for (const char* line : lines) text += cp932(line) + "\r\n";
+  return text;
+}
+
+// A 24-bit bottom-up BMP of one colour.
+std::string solidBmp(int width, int height, unsigned char red, unsigned char green,
+                     unsigned char blue) {
+  int rowBytes = (width * 3 + 3) & ~3;
+  int imageBytes = rowBytes * height;
+  std::string bmp(54 + imageBytes, '\0');
+  auto put32 = [&](int at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) bmp[at + i] = (char)(value >> (8 * i));
+  };
+  bmp[0] = 'B';
+  bmp[1] = 'M';
+  put32(2, (uint32_t)bmp.size());
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, (uint32_t)width);
+  put32(22, (uint32_t)height);
+  bmp[26] = 1;
+  bmp[28] = 24;
+  put32(34, (uint32_t)imageBytes);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      size_t at = 54 + (size_t)y * rowBytes + (size_t)x * 3;
+      bmp[at] = (char)blue;
+      bmp[at + 1] = (char)green;
+      bmp[at + 2] = (char)red;
+    }
+  }
+  return bmp;
+}
+
+// A short 8-bit mono PCM WAV.
+std::string shortWav() {
+  const int samples = 400;
+  std::string wav(44 + samples, '\0');
+  auto put32 = [&](int at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) wav[at + i] = (char)(value >> (8 * i));
+  };
+  memcpy(&wav[0], "RIFF", 4);
+  put32(4, (uint32_t)wav.size() - 8);
+  memcpy(&wav[8], "WAVEfmt ", 8);
+  put32(16, 16);
+  wav[20] = 1;  // PCM
+  wav[22] = 1;  // mono
+  put32(24, 8000);
+  put32(28, 8000);
+  wav[32] = 1;
+  wav[34] = 8;
+  memcpy(&wav[36], "data", 4);
+  put32(40, samples);
+  for (int i = 0; i < samples; ++i) wav[44 + i] = (char)(i % 2 ? 0xA0 : 0x60);
+  return wav;
+}
+
+std::string currentDirectory() {
+  char path[PATH_MAX];
+  return getcwd(path, sizeof path) ? path : "";
+}
+
+class Shell : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int serial = 0;
+    base = tempDirectory() + "/run" + std::to_string(++serial);
+    mkdir(base.c_str(), 0755);
+    char resolved[PATH_MAX];
+    ASSERT_TRUE(realpath(base.c_str(), resolved));
+    base = resolved;
+    startDirectory = currentDirectory();
+    ASSERT_TRUE(startPlayer(base));
+  }
+  void TearDown() override {
+    stopPlayer();
+    chdir(startDirectory.c_str());
+  }
+  std::string write(const char* name, const std::string& bytes) {
+    std::string path = base + "/" + name;
+    FILE* file = fopen(path.c_str(), "wb");
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    fclose(file);
+    return path;
+  }
+  HICON smallIcon() {
+    HeadlessWindowState state;
+    headlessWindowState(mainWindow, &state);
+    return state.smallIcon;
+  }
+
+  std::string base;
+  std::string startDirectory;
+};
+
+TEST_F(Shell, StartsWithTheTitleAndTheExecutablesDirectoryAndNoRun) {
+  EXPECT_EQ(windowTitleUtf8(), "Torvane ver1.03");
+  EXPECT_EQ(currentDirectory(), base);
+  EXPECT_EQ(frameThreadStarted, 0);
+  RECT client;
+  GetClientRect(mainWindow, &client);
+  EXPECT_LT(client.right, 640);  // 640x480 is the outer size
+  EXPECT_LT(client.bottom, 480);
+}
+
+TEST_F(Shell, AClickBeforeTheRunStartsDoesNotCountButOneAfterTheOpenDoes) {
+  std::string path = write("a.spt", scriptText({"change_window_caption First",
+                                                "change_window_caption Second"}));
+  click();
+  headlessWaitIdle();
+  openThroughMenu(path.c_str());
+  runFrames(3);
+  EXPECT_EQ(windowTitleUtf8(), "Torvane ver1.03");
+
+  click();
+  nextFrame();
+  EXPECT_EQ(windowTitleUtf8(), "First");
+  nextFrame();
+  EXPECT_EQ(windowTitleUtf8(), "Second");
+
+  // The run enabled by the old script's click does not carry over to a new run.
+  openThroughMenu(path.c_str());
+  runFrames(3);
+  EXPECT_EQ(windowTitleUtf8(), "Torvane ver1.03");
+  click();  // between the Open and the first tick: that is the run's own first click
+  nextFrame();
+  EXPECT_EQ(windowTitleUtf8(), "First");
+}
+
+TEST_F(Shell, ASecondOpenStopsTheRunAndStartsAFreshOne) {
+  write("red.bmp", solidBmp(8, 8, 255, 0, 0));
+  write("s.wav", shortWav());
+  std::string first = write("first.spt", scriptText({
+                                             "bitmap_load 0 red.bmp",
+                                             "bitmap_show 0 0 0 8 8 0 0 0",
+                                             "se_load 3 s.wav",
+                                             "change_window_caption Changed",
+                                             "change_window_icon missing.ico",
+                                             "change_window_size 5 6 700 500",
+                                             "hello",
+                                         }));
+  std::string second = write("second.spt", "");
+  openThroughMenu(first.c_str());
+  click();
+  runFrames(8);
+  ASSERT_EQ(imageSlots[0].loaded, 1);
+  ASSERT_NE(soundSlots[3].image, nullptr);
+  ASSERT_EQ(textVisible, 1);
+  ASSERT_EQ(windowTitleUtf8(), "Changed");
+  ASSERT_EQ(smallIcon(), nullptr);  // an icon that cannot be loaded clears it
+  ASSERT_EQ(GetPixel(virtualScreen.imageDC, 0, 0), RGB(255, 0, 0));
+
+  openThroughMenu(second.c_str());
+  for (const ImageSlot& slot : imageSlots) {
+    EXPECT_EQ(slot.loaded, 0);
+    EXPECT_EQ(slot.visible, 0);
+  }
+  for (const SoundSlot& slot : soundSlots) EXPECT_EQ(slot.image, nullptr);
+  EXPECT_EQ(textVisible, 0);
+  EXPECT_EQ(menuVisible, 0);
+  EXPECT_EQ(commandList, nullptr);
+  EXPECT_EQ(runEnabled, 0);
+  EXPECT_EQ(windowTitleUtf8(), "Torvane ver1.03");
+  EXPECT_EQ(smallIcon(), LoadIconA(nullptr, IDI_APPLICATION));
+  EXPECT_EQ(GetPixel(virtualScreen.imageDC, 0, 0), RGB(0, 0, 0));  // a new black screen
+  RECT outer;
+  GetWindowRect(mainWindow, &outer);  // the size and place the old script gave stay
+  EXPECT_EQ(outer.left, 5);
+  EXPECT_EQ(outer.right - outer.left, 700);
+  EXPECT_EQ(std::string(scriptPath).substr(std::string(scriptPath).size() - 10), "second.spt");
+}
+
+TEST_F(Shell, ACancelledOpenChangesNothingAndTheScriptGoesOn) {
+  std::string path = write("a.spt", scriptText({"change_window_caption One", "wait here",
+                                                "change_window_caption Two"}));
+  openThroughMenu(path.c_str());
+  click();
+  runFrames(3);
+  ASSERT_EQ(windowTitleUtf8(), "One");
+  HANDLE thread = frameThread;
+  HDC screen = virtualScreen.imageDC;
+  SetCurrentDirectoryA("/");
+
+  openThroughMenu(nullptr);
+  EXPECT_EQ(frameThread, thread);
+  EXPECT_EQ(virtualScreen.imageDC, screen);
+  EXPECT_EQ(textVisible, 1);
+  EXPECT_EQ(currentDirectory(), "/");  // not made current again
+  click();
+  runFrames(2);
+  EXPECT_EQ(windowTitleUtf8(), "Two");
+}
+
+TEST_F(Shell, AScriptThatCannotBeReadStillStartsARunOverAnEmptyList) {
+  std::string path = write("a.spt", scriptText({"change_window_caption Old"}));
+  openThroughMenu(path.c_str());
+  click();
+  runFrames(2);
+  ASSERT_EQ(windowTitleUtf8(), "Old");
+  std::string unreadable = base + "/folder.spt";  // a directory cannot be read as a file
+  mkdir(unreadable.c_str(), 0755);
+  openThroughMenu(unreadable.c_str());
+  EXPECT_EQ(windowTitleUtf8(), "Torvane ver1.03");
+  EXPECT_EQ(commandList, nullptr);
+  click();
+  runFrames(5);
+  EXPECT_FALSE(playerEnded());
+  EXPECT_EQ(windowTitleUtf8(), "Torvane ver1.03");
+}
+
+TEST_F(Shell, InactiveFramesRunNoWorkAndTheScriptResumesWhereItStood) {
+  std::string path = write("a.spt", scriptText({"change_window_caption A",
+                                                "change_window_caption B",
+                                                "change_window_caption C"}));
+  openThroughMenu(path.c_str());
+  click();
+  nextFrame();
+  ASSERT_EQ(windowTitleUtf8(), "A");
+  PostMessageA(mainWindow, WM_ACTIVATEAPP, FALSE, 0);
+  runFrames(6);
+  EXPECT_EQ(windowTitleUtf8(), "A");
+  EXPECT_EQ(appActive.load(), 0);
+  PostMessageA(mainWindow, WM_ACTIVATEAPP, TRUE, 0);
+  nextFrame();
+  EXPECT_EQ(windowTitleUtf8(), "B");
+  nextFrame();
+  EXPECT_EQ(windowTitleUtf8(), "C");
+}
+
+std::vector<DWORD> titleTimes;
+void recordTitleTime(HWND, UINT change) {
+  if (change == WM_SETTEXT) titleTimes.push_back(headlessClockNow());
+}
+
+TEST_F(Shell, FramesStart31MillisecondsApartAcrossTheClocksWrap) {
+  std::string path = write("a.spt", scriptText({"change_window_caption 1", "change_window_caption 2",
+                                                "change_window_caption 3", "change_window_caption 4",
+                                                "change_window_caption 5"}));
+  const DWORD start = 0xFFFFFFFFu - 70;
+  headlessSetClock(start);
+  openThroughMenu(path.c_str());
+  titleTimes.clear();
+  headlessSetWindowObserver(recordTitleTime);
+  click();
+  runFrames(5);
+  headlessSetWindowObserver(nullptr);
+  ASSERT_EQ(titleTimes.size(), 5u);
+  EXPECT_EQ(titleTimes[0], start);
+  for (size_t i = 1; i < titleTimes.size(); ++i) EXPECT_EQ(titleTimes[i] - titleTimes[i - 1], 31u);
+  EXPECT_LT(titleTimes.back(), start);  // the clock went past 0 on the way
+}
+
+enum class CloseWay { fileExit, closeBox, scriptEnd, missingArgument, beforeAnyScript };
+
+class ShellClosing : public Shell, public ::testing::WithParamInterface<CloseWay> {};
+
+TEST_P(ShellClosing, CleansUpOnceAndExitsWithZero) {
+  write("red.bmp", solidBmp(4, 4, 255, 0, 0));
+  write("s.wav", shortWav());
+  std::vector<const char*> lines = {"bitmap_load 1 red.bmp", "bitmap_show 1 0 0 4 4 0 0 0",
+                                    "se_load 2 s.wav", "change_window_caption Running"};
+  CloseWay way = GetParam();
+  if (way == CloseWay::scriptEnd) lines.push_back("script_end");
+  if (way == CloseWay::missingArgument) lines.push_back("change_window_size 1 2");
+  lines.push_back("waiting");
+  std::string text;
+  for (const char* line : lines) text += cp932(line) + "\r\n";
+  std::string path = write("a.spt", text);
+  headlessClearMessageBoxes();
+  SetCurrentDirectoryA("/");
+
+  if (way != CloseWay::beforeAnyScript) {
+    openThroughMenu(path.c_str());
+    click();
+    runFrames(way == CloseWay::missingArgument ? 0 : 6);
+  }
+  if (way == CloseWay::fileExit) PostMessageA(mainWindow, WM_COMMAND, IDM_FILE_EXIT, 0);
+  if (way == CloseWay::closeBox || way == CloseWay::beforeAnyScript) PostMessageA(mainWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
+  headlessWaitIdle();
+
+  ASSERT_TRUE(playerEnded());
+  EXPECT_EQ(playerExitCode(), 0);
+  EXPECT_FALSE(IsWindow(mainWindow));
+  EXPECT_EQ(cleanupDone, 1);
+  EXPECT_EQ(currentDirectory(), base);  // the executable's directory made current at the end
+  // A released slot keeps its loaded flag; its handles are gone.
+  for (const ImageSlot& slot : imageSlots) EXPECT_EQ(slot.imageDC, nullptr);
+  for (const SoundSlot& slot : soundSlots) EXPECT_EQ(slot.image, nullptr);
+  EXPECT_EQ(commandList, nullptr);
+  std::vector<HeadlessMessageBox> boxes = headlessMessageBoxes();
+  if (way == CloseWay::scriptEnd) {
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "END");
+    EXPECT_EQ(boxes[0].text, textScriptEnded);
+  } else if (way == CloseWay::missingArgument) {
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, captionError);
+  } else {
+    EXPECT_TRUE(boxes.empty());
+  }
+  // The clean-up is done once however often it is asked for.
+  SetCurrentDirectoryA("/");
+  finalCleanup();
+  EXPECT_EQ(currentDirectory(), "/");
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryWay, ShellClosing,
+                         ::testing::Values(CloseWay::fileExit, CloseWay::closeBox,
+                                           CloseWay::scriptEnd, CloseWay::missingArgument,
+                                           CloseWay::beforeAnyScript));
+
+TEST_F(Shell, StoppingInsideTheFrameThreadsOwnCloseNeitherHangsNorTouchesFreedState) {
+  write("red.bmp", solidBmp(4, 4, 0, 0, 255));
+  std::string ending = write("end.spt", scriptText({"bitmap_load 0 red.bmp",
+                                                    "bitmap_show 0 0 0 4 4 0 0 0", "script_end"}));
+  std::string broken = write("broken.spt", scriptText({"bitmap_load 0 red.bmp",
+                                                       "change_window_size 1"}));
+  stopPlayer();
+  for (int round = 0; round < 1000; ++round) {
+    ASSERT_TRUE(startPlayer(base));
+    openThroughMenu(round % 2 ? broken.c_str() : ending.c_str());
+    click();
+    runFrames(round % 2 ? 0 : 3);
+    headlessWaitIdle();
+    ASSERT_TRUE(playerEnded()) << "round " << round;
+    ASSERT_EQ(playerExitCode(), 0);
+    ASSERT_EQ(imageSlots[0].imageDC, nullptr);
+    stopPlayer();
+  }
+}
+
+// The frame thread runs freely (the clock moves whenever it sleeps) while the main thread opens
+// script after script: every Open must stop the running thread before it releases anything.
+TEST_F(Shell, OpeningAgainAndAgainWhileFramesRunFreely) {
+  write("red.bmp", solidBmp(16, 16, 255, 0, 0));
+  write("s.wav", shortWav());
+  std::string looping = write("loop.spt", scriptText({
+                                              "bitmap_load 0 red.bmp",
+                                              "se_load 0 s.wav",
+                                              "$top",
+                                              "bitmap_show 0 0 0 16 16 0 0 1",
+                                              "anim_play 0 0 0 8 8 0 0 1 2 0 0 1",
+                                              "change_window_caption Loop",
+                                              "jmp $top",
+                                          }));
+  // Nothing here waits for idleness: a freely running frame thread is never idle.
+  headlessDriveClock(false);
+  char name[PATH_MAX];
+  ASSERT_TRUE(realpath(looping.c_str(), name));
+  headlessSetOpenFileResult(name);
+  for (int round = 0; round < 60; ++round) {
+    PostMessageA(mainWindow, WM_COMMAND, IDM_FILE_OPEN, 0);
+    for (int i = 0; i < 5; ++i) click();
+    usleep(300);
+  }
+  PostMessageA(mainWindow, WM_COMMAND, IDM_FILE_EXIT, 0);
+  for (int i = 0; i < 5000 && !playerEnded(); ++i) usleep(1000);
+  ASSERT_TRUE(playerEnded());
+  EXPECT_EQ(playerExitCode(), 0);
+  for (const ImageSlot& slot : imageSlots) EXPECT_EQ(slot.imageDC, nullptr);
+  for (const SoundSlot& slot : soundSlots) EXPECT_EQ(slot.image, nullptr);
+}
+
+TEST(WorkingDirectory, EndsAtTheLastSeparatorCountingWholeCharacters) {
+  struct Case {
+    const char* module;
+    const char* expected;
+  } cases[] = {
+      {"D:\\stories\\player.exe", "D:\\stories\\"},
+      {"C:\\player.exe", "C:\\"},
+      {"C:\\dir\\\x95\x5C.exe", "C:\\dir\\"},        // 表.exe: its trail byte is 0x5C
+      {"C:\\\x83\x5C\\x\\\x83\x5C.exe", "C:\\\x83\x5C\\x\\"},  // ソ as a folder and a name
+      {"/home/user/torvane", "/home/user/"},
+      {"player.exe", ""},
+  };
+  for (const Case& c : cases) {
+    headlessSetModuleFileName(c.module);
+    EXPECT_STREQ(makeWorkingDirectory(), c.expected) << c.module;
+    EXPECT_EQ(workingDirectory[pathBufferSize - 1], '\0');
+  }
+  // 255 bytes fit with their zero; 256 do not, and then no directory is made of the cut path.
+  std::string fits = "C:\\" + std::string(246, 'a') + "\\x.exe";
+  ASSERT_EQ(fits.size(), 255u);
+  headlessSetModuleFileName(fits.c_str());
+  EXPECT_EQ(std::string(makeWorkingDirectory()), fits.substr(0, 250));
+  std::string tooLong = fits + "e";
+  headlessSetModuleFileName(tooLong.c_str());
+  EXPECT_STREQ(makeWorkingDirectory(), "");
+  std::string before = currentDirectory();
+  EXPECT_FALSE(SetCurrentDirectoryA(makeWorkingDirectory()));
+  EXPECT_EQ(currentDirectory(), before);
+  headlessSetModuleFileName(nullptr);
+}
+
+}  // namespace
