@@ -1,12 +1,14 @@
 // winmm's simple sound service over SDL2 audio: sndPlaySoundA plays a RIFF WAVE image from
 // memory, once or looping, one sound at a time, as on Windows.
-// Owns the audio device, the play record that its callback reads and the notes of how long the
-// images handed over really are (SND_MEMORY passes no length).
+// Owns the audio device, the play record that its callback reads and the prepared sounds: every
+// image handed over is noted with its real length (SND_MEMORY passes none) and decoded then.
 //
-// A sound is decoded and converted to the device format on the calling thread, into a buffer of
-// our own, and only then swapped into the play record under the device lock. The callback never
-// reads the caller's image, so once sndPlaySoundA returns (a stop included) the image is free to
-// go, and the callback only copies bytes: it never allocates, logs or calls back into the player.
+// An image is decoded and converted to the device format when it is noted, that is when a slot
+// loads it, so that starting it costs no more than swapping the play record under the device
+// lock: converting a few seconds of 48 kHz sound to the device rate alone takes longer than a
+// 30 ms frame. The callback never reads the caller's image, only our own samples, so once
+// sndPlaySoundA returns (a stop included) it no longer touches what it played before; it only
+// copies bytes, and never allocates, logs or calls back into the player.
 #include <SDL.h>
 #include <limits.h>
 #include <stdio.h>
@@ -23,22 +25,23 @@ namespace {
 
 // What the callback plays. Written only under the device lock, which the callback runs under.
 struct PlayRecord {
-  Uint8* samples;      // the sound in the device format (SDL_malloc); null when nothing plays
-  Uint32 length;       // bytes in samples, whole frames
-  Uint32 position;     // next byte to deliver; equals length once a single play has ended
-  bool looping;        // start again at the end (SND_LOOP)
-  Uint32 serial;       // counts the sounds started, so a synchronous play knows its own
-  Uint64 requestedAt;  // performance counter when sndPlaySoundA was asked to play it
-  Uint64 deliveredAt;  // performance counter at the first callback that delivered it; 0 before
+  const Uint8* samples;  // a prepared sound's samples, which it owns; null when nothing plays
+  Uint32 length;         // bytes in samples, whole frames
+  Uint32 position;       // next byte to deliver; equals length once a single play has ended
+  bool looping;          // start again at the end (SND_LOOP)
+  Uint32 serial;         // counts the sounds started, so a synchronous play knows its own
+  Uint64 requestedAt;    // performance counter when sndPlaySoundA was asked to play it
+  Uint64 deliveredAt;    // performance counter at the first callback that delivered it; 0 before
 };
 
-// An image handed over with the number of bytes really there (noteSoundImage).
-struct ImageNote {
+// An image handed over (noteSoundImage), decoded.
+struct PreparedSound {
   const void* image;  // null: a free row
-  size_t length;      // bytes
+  Uint8* samples;     // the sound in the device format (SDL_malloc); null when it holds none
+  Uint32 length;      // bytes in samples
 };
 // The sound slots hold ten images at most; the rest is room for tools and tests.
-constexpr int imageNoteCount = 32;
+constexpr int preparedSoundCount = 32;
 
 enum class DeviceState { closed, open, unavailable };
 
@@ -49,13 +52,12 @@ enum class DeviceState { closed, open, unavailable };
 // machine and risk audible gaps; twice of it would use up most of the frame by itself.
 static_assert(soundDeviceBufferFrames * 1000 / soundDeviceRate < 15, "device buffer too long");
 
-std::mutex serviceMutex;  // the device's life, the notes, one starting or stopping call at a time
+std::mutex serviceMutex;  // the device's life, the prepared sounds, one call at a time
 DeviceState deviceState = DeviceState::closed;
 SDL_AudioDeviceID device = 0;
-SDL_AudioSpec deviceSpec;  // what the device was opened with
 PlayRecord playRecord;
 Uint32 soundsStarted = 0;
-ImageNote imageNotes[imageNoteCount];
+PreparedSound preparedSounds[preparedSoundCount];
 bool exitHandlerSet = false;
 bool unnotedImageReported = false;
 bool notesFullReported = false;
@@ -80,17 +82,15 @@ void SDLCALL fillDeviceBuffer(void*, Uint8* stream, int size) {
     }
     if (written > 0 && record.deliveredAt == 0) record.deliveredAt = SDL_GetPerformanceCounter();
   }
-  memset(stream + written, deviceSpec.silence, wanted - written);
+  memset(stream + written, 0, wanted - written);  // silence of signed samples
 }
 
-// Puts a new record in place under the device lock and gives back the samples of the old one,
-// which the callback can no longer reach once the lock is released.
-Uint8* swapPlayRecord(const PlayRecord& next) {
+// Puts a new record in place. Once the device lock is released the callback no longer reaches
+// the old record's samples.
+void swapPlayRecord(const PlayRecord& next) {
   SDL_LockAudioDevice(device);
-  Uint8* old = playRecord.samples;
   playRecord = next;
   SDL_UnlockAudioDevice(device);
-  return old;
 }
 
 void closeAtExit() {
@@ -106,9 +106,6 @@ bool openDevice() {
   if (deviceState == DeviceState::open) return true;
   if (deviceState == DeviceState::unavailable) return false;
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  // A file cut short in its sound data plays nothing rather than a fragment. The RIFF size is
-  // not held against the file: the bytes really there bound every read (readableLength).
-  SDL_SetHint(SDL_HINT_WAVE_TRUNCATION, "strict");
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
     fprintf(stderr, "torvane: no audio, sounds stay silent: %s\n", SDL_GetError());
     deviceState = DeviceState::unavailable;
@@ -123,7 +120,8 @@ bool openDevice() {
   wanted.callback = fillDeviceBuffer;
   // No changes allowed: SDL converts to what the hardware takes, and our samples are always
   // in this one format.
-  device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &deviceSpec, 0);
+  SDL_AudioSpec obtained;
+  device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
   if (device == 0) {
     fprintf(stderr, "torvane: no audio device, sounds stay silent: %s\n", SDL_GetError());
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -142,26 +140,10 @@ bool openDevice() {
   return true;
 }
 
-// How many bytes of an image may be read: what its note says. An image nobody noted is not
-// read at all, since only its RIFF header would tell, and a header cut short with the file, or
-// simply wrong, claims more than is there.
-bool readableLength(const void* image, size_t* length) {
-  for (const ImageNote& note : imageNotes) {
-    if (note.image == image) {
-      *length = note.length;
-      return true;
-    }
-  }
-  if (!unnotedImageReported) {
-    fprintf(stderr, "torvane: sndPlaySoundA: an image of unknown length is not played\n");
-    unnotedImageReported = true;
-  }
-  return false;
-}
-
 // The image decoded and converted to the device format, in a buffer from SDL_malloc. False when
-// SDL cannot read it or it holds no sound: nothing is reported, as on Windows.
-bool decodeImage(const char* image, size_t length, Uint8** samples, Uint32* bytes) {
+// SDL cannot read it or it holds no sound: nothing is reported, as on Windows. Only the first
+// length bytes are read, whatever the RIFF header claims.
+bool decodeImage(const void* image, size_t length, Uint8** samples, Uint32* bytes) {
   if (length < 12 || length > INT_MAX) return false;  // not even a RIFF header
   SDL_RWops* source = SDL_RWFromConstMem(image, (int)length);
   if (!source) return false;
@@ -171,8 +153,8 @@ bool decodeImage(const char* image, size_t length, Uint8** samples, Uint32* byte
   if (!SDL_LoadWAV_RW(source, 1, &spec, &data, &dataBytes)) return false;
 
   SDL_AudioCVT convert;
-  int needed = SDL_BuildAudioCVT(&convert, spec.format, spec.channels, spec.freq,
-                                 deviceSpec.format, deviceSpec.channels, deviceSpec.freq);
+  int needed = SDL_BuildAudioCVT(&convert, spec.format, spec.channels, spec.freq, AUDIO_S16SYS,
+                                 soundDeviceChannels, soundDeviceRate);
   Uint8* result = data;
   Uint32 resultBytes = dataBytes;
   if (needed < 0) {
@@ -200,8 +182,7 @@ bool decodeImage(const char* image, size_t length, Uint8** samples, Uint32* byte
     result = convert.buf;
     resultBytes = (Uint32)convert.len_cvt;
   }
-  Uint32 frameBytes = (Uint32)deviceSpec.channels * (SDL_AUDIO_BITSIZE(deviceSpec.format) / 8);
-  resultBytes -= resultBytes % frameBytes;
+  resultBytes -= resultBytes % soundDeviceFrameBytes;
   if (resultBytes == 0) {
     SDL_free(result);
     return false;
@@ -225,7 +206,31 @@ void stopPlaying() {
   PlayRecord silent;
   SDL_zero(silent);
   silent.serial = ++soundsStarted;
-  SDL_free(swapPlayRecord(silent));
+  swapPlayRecord(silent);
+}
+
+// Ends the sound that plays from these samples, if one does, before they are freed.
+void stopPlayingFrom(const Uint8* samples) {
+  if (deviceState != DeviceState::open || !samples) return;
+  SDL_LockAudioDevice(device);
+  bool playing = playRecord.samples == samples;
+  SDL_UnlockAudioDevice(device);
+  if (playing) stopPlaying();
+}
+
+PreparedSound* findPrepared(const void* image) {
+  for (PreparedSound& prepared : preparedSounds) {
+    if (prepared.image == image) return &prepared;
+  }
+  return nullptr;
+}
+
+void releasePrepared(PreparedSound* prepared) {
+  stopPlayingFrom(prepared->samples);
+  SDL_free(prepared->samples);
+  prepared->image = nullptr;
+  prepared->samples = nullptr;
+  prepared->length = 0;
 }
 
 }  // namespace
@@ -240,21 +245,23 @@ BOOL sndPlaySoundA(LPCSTR sound, UINT flags) {
   if (!openDevice()) return FALSE;
   if ((flags & SND_NOSTOP) && somethingPlays()) return FALSE;
 
-  Uint64 requestedAt = SDL_GetPerformanceCounter();
-  Uint8* samples = nullptr;
-  Uint32 bytes = 0;
-  size_t length = 0;
-  bool playable = false;
+  const PreparedSound* prepared = nullptr;
   if (!(flags & SND_MEMORY)) {
     // The player hands over memory images only; a file name or a system sound is not looked up.
     if (!fileNameReported) {
       fprintf(stderr, "torvane: sndPlaySoundA: only memory images are played\n");
       fileNameReported = true;
     }
-  } else if (readableLength(sound, &length)) {
-    playable = decodeImage(sound, length, &samples, &bytes);
+  } else {
+    prepared = findPrepared(sound);
+    // An image nobody noted is not read at all: only its RIFF header would tell its length,
+    // and a header cut short with its file, or simply wrong, claims more than is there.
+    if (!prepared && !unnotedImageReported) {
+      fprintf(stderr, "torvane: sndPlaySoundA: an image of unknown length is not played\n");
+      unnotedImageReported = true;
+    }
   }
-  if (!playable) {
+  if (!prepared || !prepared->samples) {
     // Starting a sound ends the one that was playing, even one that cannot play.
     stopPlaying();
     return FALSE;
@@ -262,12 +269,12 @@ BOOL sndPlaySoundA(LPCSTR sound, UINT flags) {
 
   PlayRecord next;
   SDL_zero(next);
-  next.samples = samples;
-  next.length = bytes;
+  next.samples = prepared->samples;
+  next.length = prepared->length;
   next.looping = (flags & SND_LOOP) != 0;
   next.serial = ++soundsStarted;
-  next.requestedAt = requestedAt;
-  SDL_free(swapPlayRecord(next));
+  next.requestedAt = SDL_GetPerformanceCounter();
+  swapPlayRecord(next);
 
   if (!(flags & SND_ASYNC) && !next.looping) {
     // A synchronous play returns when its sound has ended or another call has replaced it; the
@@ -275,12 +282,14 @@ BOOL sndPlaySoundA(LPCSTR sound, UINT flags) {
     Uint32 serial = next.serial;
     hold.unlock();
     for (;;) {
-      std::lock_guard<std::mutex> again(serviceMutex);
-      if (deviceState != DeviceState::open) break;
-      SDL_LockAudioDevice(device);
-      bool done = playRecord.serial != serial || playRecord.position >= playRecord.length;
-      SDL_UnlockAudioDevice(device);
-      if (done) break;
+      {
+        std::lock_guard<std::mutex> again(serviceMutex);
+        if (deviceState != DeviceState::open) break;
+        SDL_LockAudioDevice(device);
+        bool done = playRecord.serial != serial || playRecord.position >= playRecord.length;
+        SDL_UnlockAudioDevice(device);
+        if (done) break;
+      }
       SDL_Delay(2);
     }
   }
@@ -289,38 +298,52 @@ BOOL sndPlaySoundA(LPCSTR sound, UINT flags) {
 
 void noteSoundImage(const void* image, size_t length) {
   if (!image) return;
+  {
+    // Set before anything is decoded. A file cut short in its sound data plays nothing rather
+    // than a fragment. The RIFF size is not held against the file: the noted length bounds
+    // every read.
+    std::lock_guard<std::mutex> hold(serviceMutex);
+    SDL_SetHint(SDL_HINT_WAVE_TRUNCATION, "strict");
+  }
+  // Decoded outside the service, so that a long conversion holds up no other call.
+  Uint8* samples = nullptr;
+  Uint32 bytes = 0;
+  if (!decodeImage(image, length, &samples, &bytes)) {
+    samples = nullptr;
+    bytes = 0;
+  }
+
   std::lock_guard<std::mutex> hold(serviceMutex);
-  ImageNote* freeRow = nullptr;
-  for (ImageNote& note : imageNotes) {
-    if (note.image == image) {
-      note.length = length;
-      return;
+  PreparedSound* row = findPrepared(image);
+  if (row) {
+    releasePrepared(row);
+  } else {
+    row = findPrepared(nullptr);
+  }
+  if (!row) {
+    if (!notesFullReported) {
+      fprintf(stderr, "torvane: more than %d sound images at once; the rest are not played\n",
+              preparedSoundCount);
+      notesFullReported = true;
     }
-    if (!note.image && !freeRow) freeRow = &note;
+    SDL_free(samples);
+    return;
   }
-  if (freeRow) {
-    freeRow->image = image;
-    freeRow->length = length;
-  } else if (!notesFullReported) {
-    fprintf(stderr, "torvane: more than %d sound images at once; the rest are not played\n",
-            imageNoteCount);
-    notesFullReported = true;
-  }
+  row->image = image;
+  row->samples = samples;
+  row->length = bytes;
 }
 
 void forgetSoundImage(const void* image) {
   if (!image) return;
   std::lock_guard<std::mutex> hold(serviceMutex);
-  for (ImageNote& note : imageNotes) {
-    if (note.image == image) note.image = nullptr;
-  }
+  if (PreparedSound* prepared = findPrepared(image)) releasePrepared(prepared);
 }
 
 void closeSoundDevice() {
   std::lock_guard<std::mutex> hold(serviceMutex);
   if (deviceState == DeviceState::open) {
     SDL_CloseAudioDevice(device);  // waits for the device thread to end
-    SDL_free(playRecord.samples);
     SDL_zero(playRecord);
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
   }

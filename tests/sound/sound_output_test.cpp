@@ -392,8 +392,9 @@ TEST_F(SoundOutputTest, WithoutAnAudioDeviceNothingSoundsAndNothingFails) {
   EXPECT_EQ(soundSlots[0].image, nullptr);
 }
 
-// The service's own flags, used directly: a synchronous play returns after its sound, no-stop
-// leaves a playing sound alone, and an image nobody noted is never read.
+// The service's own flags and notes, used directly: a synchronous play returns after its sound,
+// no-stop leaves a playing sound alone, an image nobody noted is never read, and a forgotten
+// image stops sounding.
 TEST_F(SoundOutputTest, TheServicesOwnFlagsAndNotes) {
   std::string once = toneImage(2000, toneFrames);
   std::string loop = toneImage(1000, toneFrames);
@@ -411,17 +412,23 @@ TEST_F(SoundOutputTest, TheServicesOwnFlagsAndNotes) {
   EXPECT_FALSE(sndPlaySoundA(unnoted.data(), SND_ASYNC | SND_MEMORY));
   waitFrames(2 * toneFrames);
   forgetSoundImage(once.data());
+  // Forgotten while it plays, an image's sound ends: its samples go with it.
+  EXPECT_TRUE(sndPlaySoundA(loop.data(), SND_ASYNC | SND_MEMORY | SND_LOOP));
+  waitFrames(2 * toneFrames);
   forgetSoundImage(loop.data());
+  waitFrames(2 * toneFrames);
 
   std::vector<Stretch> runs = runsOf(finishCapture());
   if (!runs.empty() && runs.front().level == 0) runs.erase(runs.begin());
-  ASSERT_EQ(runs.size(), 4u) << describe(runs);
+  ASSERT_EQ(runs.size(), 6u) << describe(runs);
   EXPECT_EQ(runs[0].level, 2000);
   EXPECT_EQ(runs[0].frames, toneFrames);
   EXPECT_EQ(runs[1].level, 0);
   EXPECT_EQ(runs[2].level, 1000);
   EXPECT_GE(runs[2].frames, 3 * toneFrames) << "the no-stop call left the loop playing";
   EXPECT_EQ(runs[3].level, 0);
+  EXPECT_EQ(runs[4].level, 1000);
+  EXPECT_EQ(runs[5].level, 0);
 }
 
 TEST_F(SoundOutputTest, TheDeviceTellsWhenASoundFirstReachedIt) {
