@@ -92,12 +92,16 @@ std::vector<std::pair<DesktopWindow*, WindowGeometry>> geometries;
 
 // Everything below is guarded by the layer's lock (layerLock), so that one wait can watch the
 // queue, the handed-over calls and thread handles together.
+// A call handed to the desktop thread. Shared by the waiting thread and the desktop thread: a
+// sent message answered early (ReplyMessage) lets its sender go on while the call still runs.
 struct DesktopCall {
-  const std::function<void()>* work;
-  bool done;
+  std::function<LRESULT()> work;  // a copy of its own, for the same reason
+  bool sentMessage;               // SendMessageA from another thread: ReplyMessage may answer it
+  LRESULT result;
+  bool done;                      // answered; the waiting thread goes on
 };
 std::deque<MSG> postedMessages;
-std::deque<DesktopCall*> pendingCalls;
+std::deque<std::shared_ptr<DesktopCall>> pendingCalls;
 bool quitPosted = false;
 int quitCode = 0;
 
@@ -177,20 +181,51 @@ LPARAM pointLParam(int x, int y) {
 // ---------------------------------------------------------------------------------------------
 // Calls handed over from other threads
 
+gboolean runPendingCallsSource(gpointer);
+
+// Desktop thread: the handed-over call being run, while it may still be answered.
+thread_local DesktopCall* callBeingRun = nullptr;
+
 void runPendingCalls() {
   for (;;) {
-    DesktopCall* call;
+    std::shared_ptr<DesktopCall> call;
     {
       auto lock = layerLock();
       if (pendingCalls.empty()) return;
       call = pendingCalls.front();
       pendingCalls.pop_front();
     }
-    (*call->work)();
+    DesktopCall* outer = callBeingRun;
+    callBeingRun = call.get();
+    LRESULT result = call->work();
     auto lock = layerLock();
-    call->done = true;
+    if (!call->done) {
+      call->result = result;
+      call->done = true;
+      layerWakeAll();
+    }
+    callBeingRun = outer;
+  }
+}
+
+// Hands work to the desktop thread and waits for its answer.
+LRESULT callOnDesktopThread(std::function<LRESULT()> work, bool sentMessage) {
+  auto call = std::make_shared<DesktopCall>();
+  call->work = std::move(work);
+  call->sentMessage = sentMessage;
+  call->result = 0;
+  call->done = false;
+  {
+    auto lock = layerLock();
+    pendingCalls.push_back(call);
     layerWakeAll();
   }
+  // Its own source each time: a source does not run again inside itself, and a call may run a
+  // modal dialog inside which the next call must still run.
+  g_idle_add_full(G_PRIORITY_DEFAULT, runPendingCallsSource, nullptr, nullptr);
+  auto lock = layerLock();
+  layerWait(lock, [&] { return call->done; }, INFINITE);
+  return call->result;
 }
 
 gboolean runPendingCallsSource(gpointer) {
@@ -609,17 +644,12 @@ void runOnDesktopThread(const std::function<void()>& work) {
     work();
     return;
   }
-  DesktopCall call = {&work, false};
-  {
-    auto lock = layerLock();
-    pendingCalls.push_back(&call);
-    layerWakeAll();
-  }
-  // Its own source each time: a source does not run again inside itself, and a call may run a
-  // modal dialog inside which the next call must still run.
-  g_idle_add_full(G_PRIORITY_DEFAULT, runPendingCallsSource, nullptr, nullptr);
-  auto lock = layerLock();
-  layerWait(lock, [&] { return call.done; }, INFINITE);
+  callOnDesktopThread(
+      [&work]() -> LRESULT {
+        work();
+        return 0;
+      },
+      false);
 }
 
 GtkWindow* gtkWindowOf(HWND handle) {
@@ -865,12 +895,23 @@ LRESULT SendMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
   DesktopWindow* window = liveWindow(handle);
   if (!window) return 0;
   if (onDesktopThread()) return callProcedure(window, message, wParam, lParam);
-  LRESULT result = 0;
-  runOnDesktopThread([&] {
-    // The window may have been destroyed while the call waited for its turn.
-    if (window->alive) result = callProcedure(window, message, wParam, lParam);
-  });
-  return result;
+  return callOnDesktopThread(
+      [=]() -> LRESULT {
+        // The window may have been destroyed while the call waited for its turn.
+        return window->alive ? callProcedure(window, message, wParam, lParam) : 0;
+      },
+      true);
+}
+
+BOOL ReplyMessage(LRESULT result) {
+  if (!onDesktopThread()) return FALSE;
+  auto lock = layerLock();
+  DesktopCall* call = callBeingRun;
+  if (!call || !call->sentMessage || call->done) return FALSE;
+  call->result = result;
+  call->done = true;
+  layerWakeAll();
+  return TRUE;
 }
 
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,

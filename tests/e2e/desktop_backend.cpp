@@ -36,6 +36,9 @@ struct Seen {
 std::mutex seenLock;
 std::vector<Seen> seen;
 bool keepOnClose = false;  // WM_CLOSE is only recorded, the window stays
+constexpr UINT answeredEarly = WM_USER + 5;  // answered with ReplyMessage(42) at once
+std::atomic<bool> senderWentOn{false};
+std::atomic<bool> handlingWentOn{false};
 
 LRESULT CALLBACK recordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   {
@@ -43,6 +46,14 @@ LRESULT CALLBACK recordingProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     seen.push_back({message, wParam, lParam, std::this_thread::get_id()});
   }
   if (message == WM_CLOSE && keepOnClose) return 0;
+  if (message == answeredEarly) {
+    EXPECT_TRUE(ReplyMessage(42));
+    EXPECT_FALSE(ReplyMessage(43));  // answered already
+    DWORD start = timeGetTime();
+    while (!senderWentOn && timeGetTime() - start < 5000) Sleep(1);
+    handlingWentOn = senderWentOn.load();
+    return 7;  // too late: the sender has its answer
+  }
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -390,6 +401,23 @@ TEST_F(DesktopBackend, MessagesSentFromAnotherThreadRunOnTheWindowsThread) {
   ASSERT_TRUE(lastSeen(WM_SETTEXT, &setText));
   EXPECT_EQ(setText.thread, std::this_thread::get_id());
   EXPECT_STREQ(gtk_window_get_title(gtkWindowOf(window)), "タイトル");
+}
+
+TEST_F(DesktopBackend, ReplyMessageLetsTheSenderGoOnWhileHandlingContinues) {
+  EXPECT_FALSE(ReplyMessage(1));  // nothing sent is being handled
+  std::atomic<LRESULT> result{-1};
+  std::thread sender([&] {
+    result = SendMessageA(window, answeredEarly, 0, 0);
+    senderWentOn = true;
+  });
+  ASSERT_TRUE(runUntil([&] { return countSeen(answeredEarly) == 1 && result != -1; }));
+  sender.join();
+  EXPECT_EQ(result, 42);
+  EXPECT_TRUE(handlingWentOn);
+  // A message sent by the window's own thread is no message of another thread.
+  senderWentOn = true;
+  SendMessageA(window, WM_USER + 6, 0, 0);
+  EXPECT_FALSE(ReplyMessage(1));
 }
 
 TEST_F(DesktopBackend, SentMessagesAreHandledWhileAMessageBoxIsUp) {
