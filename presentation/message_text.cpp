@@ -13,8 +13,8 @@ constexpr TextBox defaultTextPos1 = {0, 0, 200, 200};
 constexpr TextPoint defaultTextPos2 = {0, 0};
 constexpr COLORREF selectedChoiceColor = 0x0000FF;  // red
 constexpr COLORREF choiceColor = 0;                 // black
-constexpr int32_t hitWidthPerByte = 7;  // a double-byte character counts twice
-constexpr int32_t hitHeight = 15;       // the box covers hitHeight + 1 rows
+constexpr int32_t hitWidthPerByte = 7;              // a double-byte character counts twice
+constexpr int32_t hitHeight = 15;                   // the box covers hitHeight + 1 rows
 constexpr UINT messageFormat = DT_WORDBREAK;
 
 // A choice as the menu sees it. An absent text (an `if` with no `menu` before it) has no box

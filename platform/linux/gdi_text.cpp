@@ -114,7 +114,7 @@ bool renderCodePoint(uint32_t codePoint, int advance, Glyph* glyph) {
     const unsigned char* source = bitmap.buffer + ptrdiff_t(y) * bitmap.pitch;
     for (unsigned int x = 0; x < bitmap.width; ++x) {
       bool ink = bitmap.pixel_mode == FT_PIXEL_MODE_MONO ? (source[x / 8] >> (7 - x % 8)) & 1
-                                                          : source[x] >= 128;
+                                                         : source[x] >= 128;
       int column = slot->bitmap_left + int(x);
       if (ink && column >= 0 && column < advance) glyph->rows[row] |= uint16_t(1u << column);
     }
@@ -130,8 +130,8 @@ const Glyph* renderGlyph(uint16_t code, int advance) {
   uint32_t codePoint = singleCodePoint(utf8);
   if (codePoint == 0 || codePoint == 0xFFFD || !renderCodePoint(codePoint, advance, glyph)) {
     *glyph = Glyph();
-    renderCodePoint(advance == wideAdvance ? defaultWideCodePoint : defaultNarrowCodePoint,
-                    advance, glyph);
+    renderCodePoint(advance == wideAdvance ? defaultWideCodePoint : defaultNarrowCodePoint, advance,
+                    glyph);
   }
   return glyph;
 }
@@ -165,11 +165,11 @@ enum CharKind : uint8_t {
 };
 
 struct TextChar {
-  int size;          // bytes taken from the text, a '&' prefix included
-  uint16_t code;     // glyph code: a byte, lead << 8 | trail, or 0 for nothing visible
-  uint8_t kind;      // CharKind
-  uint8_t advance;   // narrowAdvance or wideAdvance (0 for a line end)
-  bool underlined;   // the character followed a '&' prefix
+  int size;         // bytes taken from the text, a '&' prefix included
+  uint16_t code;    // glyph code: a byte, lead << 8 | trail, or 0 for nothing visible
+  uint8_t kind;     // CharKind
+  uint8_t advance;  // narrowAdvance or wideAdvance (0 for a line end)
+  bool underlined;  // the character followed a '&' prefix
 };
 
 // How DrawTextA reads text: '&' prefixes, line ends.
@@ -178,8 +178,12 @@ struct ReadMode {
   bool lineEnds;  // CR and LF end lines instead of being drawn
 };
 
-bool isLeadByte(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || byte >= 0xE0; }
-bool isTrailByte(unsigned char byte) { return byte >= 0x40 && byte <= 0xFC && byte != 0x7F; }
+bool isLeadByte(unsigned char byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+bool isTrailByte(unsigned char byte) {
+  return byte >= 0x40 && byte <= 0xFC && byte != 0x7F;
+}
 
 // One character at text[pos], pos < length. A lead byte takes its trail byte only when the trail
 // is one that CP932 allows: a lead byte at the end or before a control, a space or another
@@ -229,21 +233,35 @@ TextChar readChar(const unsigned char* text, int length, int pos, ReadMode mode)
 
 // Japanese line-breaking rules: characters that may not start a line (closing brackets and
 // punctuation, small kana, the long-vowel mark) and those that may not end one (opening
-// brackets). CP932 codes, ascending.
-const uint16_t noLineStart[] = {
-    0x21,   0x29,   0x2C,   0x2E,   0x3A,   0x3B,   0x3F,   0x5D,   0x7D,   0xA1,
-    0xA3,   0xA4,   0xA5,   0xA7,   0xA8,   0xA9,   0xAA,   0xAB,   0xAC,   0xAD,
-    0xAE,   0xAF,   0xB0,   0xDE,   0xDF,   0x8141, 0x8142, 0x8143, 0x8144, 0x8145,
-    0x8146, 0x8147, 0x8148, 0x8149, 0x814A, 0x814B, 0x8152, 0x8153, 0x8154, 0x8155,
-    0x8158, 0x815B, 0x8166, 0x8168, 0x816A, 0x816C, 0x816E, 0x8170, 0x8172, 0x8174,
-    0x8176, 0x8178, 0x817A, 0x829F, 0x82A1, 0x82A3, 0x82A5, 0x82A7, 0x82C1, 0x82E1,
-    0x82E3, 0x82E5, 0x82EC, 0x8340, 0x8342, 0x8344, 0x8346, 0x8348, 0x8362, 0x8383,
-    0x8385, 0x8387, 0x838E, 0x8395, 0x8396,
+// brackets). CP932 codes, ascending, for the binary search in listed().
+constexpr uint16_t noLineStart[] = {
+    0x21,   0x29,   0x2C,   0x2E,   0x3A,   0x3B,   0x3F,   0x5D,   0x7D,  // ! ) , . : ; ? ] }
+    0xA1,   0xA3,   0xA4,   0xA5,                                          // ｡ ｣ ､ ･
+    0xA7,   0xA8,   0xA9,   0xAA,   0xAB,   0xAC,   0xAD,   0xAE,   0xAF,  // ｧ ｨ ｩ ｪ ｫ ｬ ｭ ｮ ｯ
+    0xB0,   0xDE,   0xDF,                                                  // ｰ ﾞ ﾟ
+    0x8141, 0x8142, 0x8143, 0x8144, 0x8145, 0x8146, 0x8147, 0x8148,  // 、 。 ， ． ・ ： ； ？
+    0x8149, 0x814A, 0x814B, 0x8152, 0x8153, 0x8154, 0x8155, 0x8158,  // ！ ゛ ゜ ヽ ヾ ゝ ゞ 々
+    0x815B, 0x8166, 0x8168, 0x816A, 0x816C, 0x816E, 0x8170, 0x8172,  // ー ’ ” ） 〕 ］ ｝ 〉
+    0x8174, 0x8176, 0x8178, 0x817A,                                  // 》 」 』 】
+    0x829F, 0x82A1, 0x82A3, 0x82A5, 0x82A7, 0x82C1, 0x82E1, 0x82E3,  // ぁ ぃ ぅ ぇ ぉ っ ゃ ゅ
+    0x82E5, 0x82EC,                                                  // ょ ゎ
+    0x8340, 0x8342, 0x8344, 0x8346, 0x8348, 0x8362, 0x8383, 0x8385,  // ァ ィ ゥ ェ ォ ッ ャ ュ
+    0x8387, 0x838E, 0x8395, 0x8396,                                  // ョ ヮ ヵ ヶ
 };
-const uint16_t noLineEnd[] = {
-    0x28,   0x5B,   0x7B,   0xA2,   0x8165, 0x8167, 0x8169, 0x816B,
-    0x816D, 0x816F, 0x8171, 0x8173, 0x8175, 0x8177, 0x8179,
+constexpr uint16_t noLineEnd[] = {
+    0x28,   0x5B,   0x7B,   0xA2,                                    // ( [ { ｢
+    0x8165, 0x8167, 0x8169, 0x816B, 0x816D, 0x816F, 0x8171, 0x8173,  // ‘ “ （ 〔 ［ ｛ 〈 《
+    0x8175, 0x8177, 0x8179,                                          // 「 『 【
 };
+
+template <size_t count>
+constexpr bool ascending(const uint16_t (&list)[count]) {
+  for (size_t i = 1; i < count; ++i) {
+    if (list[i - 1] >= list[i]) return false;
+  }
+  return true;
+}
+static_assert(ascending(noLineStart) && ascending(noLineEnd), "listed() searches sorted lists");
 
 template <size_t count>
 bool listed(const uint16_t (&list)[count], uint16_t code) {
@@ -265,8 +283,8 @@ bool listed(const uint16_t (&list)[count], uint16_t code) {
 bool mayBreakBetween(const TextChar& before, const TextChar& after) {
   if (after.kind == kindSpace) return false;
   if (before.kind == kindSpace) return true;
-  bool japanese = before.kind == kindWide || before.kind == kindKana ||
-                  after.kind == kindWide || after.kind == kindKana;
+  bool japanese = before.kind == kindWide || before.kind == kindKana || after.kind == kindWide ||
+                  after.kind == kindKana;
   return japanese && !listed(noLineEnd, before.code) && !listed(noLineStart, after.code);
 }
 
@@ -285,8 +303,8 @@ TextLine layOutLine(const unsigned char* text, int length, int start, int64_t ma
                     ReadMode mode, bool wrap) {
   TextLine line = {start, length, length, 0};
   int64_t x = 0;
-  int64_t inkWidth = 0;  // x after the last character that is not a space
-  int lastBreak = -1;    // the latest position where the line could end
+  int64_t inkWidth = 0;                   // x after the last character that is not a space
+  int lastBreak = -1;                     // the latest position where the line could end
   int64_t breakX = 0, breakInkWidth = 0;  // x and inkWidth there
   bool overflowing = false;
   TextChar previous = {};
@@ -441,9 +459,9 @@ BOOL TextOutA(HDC dc, int x, int y, LPCSTR text, int length) {
   DrawTarget target;
   if (!beginDrawing(dc, &target)) return TRUE;  // nothing 32-bpp to draw into: nothing shows
   const ReadMode mode = {false, false};
-  bool changed = drawRun(target, clipToTarget(target), reinterpret_cast<const unsigned char*>(text),
-                         0, length, mode, x, y, settings.textPixel, settings.opaque,
-                         settings.backgroundPixel);
+  bool changed =
+      drawRun(target, clipToTarget(target), reinterpret_cast<const unsigned char*>(text), 0, length,
+              mode, x, y, settings.textPixel, settings.opaque, settings.backgroundPixel);
   endDrawing(dc, changed);
   return TRUE;
 }

@@ -18,10 +18,14 @@ enum class Ink { none, red, black, mixed };
 
 const char* inkName(Ink ink) {
   switch (ink) {
-    case Ink::none: return "none";
-    case Ink::red: return "red";
-    case Ink::black: return "black";
-    case Ink::mixed: return "mixed";
+    case Ink::none:
+      return "none";
+    case Ink::red:
+      return "red";
+    case Ink::black:
+      return "black";
+    case Ink::mixed:
+      return "mixed";
   }
   return "?";
 }

@@ -38,7 +38,8 @@ void fillTextCanvas(const TextCanvas& canvas, uint32_t color) {
   std::fill(canvas.pixels, canvas.pixels + canvas.width * canvas.height, color);
 }
 
-InkBox inkIn(const TextCanvas& canvas, int left, int top, int right, int bottom, uint32_t background) {
+InkBox inkIn(const TextCanvas& canvas, int left, int top, int right, int bottom,
+             uint32_t background) {
   left = std::max(left, 0);
   top = std::max(top, 0);
   right = std::min(right, canvas.width);

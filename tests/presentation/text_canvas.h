@@ -39,7 +39,8 @@ struct InkBox {
   int left, top, right, bottom;  // right and bottom included
   bool empty() const { return right < left; }
 };
-InkBox inkIn(const TextCanvas& canvas, int left, int top, int right, int bottom, uint32_t background);
+InkBox inkIn(const TextCanvas& canvas, int left, int top, int right, int bottom,
+             uint32_t background);
 inline InkBox inkAnywhere(const TextCanvas& canvas, uint32_t background) {
   return inkIn(canvas, 0, 0, canvas.width, canvas.height, background);
 }

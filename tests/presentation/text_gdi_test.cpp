@@ -55,8 +55,8 @@ TEST_F(TextTest, DefaultFontIsTheFixedPitchSystemFont) {
     int width;
   };
   const Case cases[] = {
-      {"A", 8},         {"W", 8},         {"i", 8},   {"ｱ", 8},  // half-width kana too
-      {"あ", 16},       {"漢", 16},       {"表", 16}, {"ソ", 16},  // trail byte 0x5C
+      {"A", 8},         {"W", 8},        {"i", 8},   {"ｱ", 8},    // half-width kana too
+      {"あ", 16},       {"漢", 16},      {"表", 16}, {"ソ", 16},  // trail byte 0x5C
       {"Aあｱ表ソ", 64}, {"abc def", 56},
   };
   for (const Case& c : cases) {
@@ -80,8 +80,8 @@ TEST_F(TextTest, JapaneseWithoutSpacesWrapsTwelveCharactersPerLine) {
   // With spaces it still breaks between characters: 2+2+3 characters and three spaces fill the
   // first line to exactly 200 pixels (Japanese may end exactly at the edge).
   std::string a = cp932("あ");
-  std::string spaced = repeat(a, 2) + " " + repeat(a, 2) + " " + repeat(a, 4) + " " +
-                       repeat(a, 4) + " " + repeat(a, 2);
+  std::string spaced = repeat(a, 2) + " " + repeat(a, 2) + " " + repeat(a, 4) + " " + repeat(a, 4) +
+                       " " + repeat(a, 2);
   EXPECT_EQ(draw(spaced, 200, 200), 2 * lineHeight);
   ink = lines(2);
   EXPECT_GE(ink[0].right, 184);
@@ -160,7 +160,7 @@ TEST_F(TextTest, TrailBytes5CAreNeverSplitNorTakenForBackslashes) {
     EXPECT_EQ(draw("ab" + repeat(hyo, 11) + last, 200, 200), 2 * lineHeight);
     std::vector<InkBox> ink = lines(2);
     EXPECT_EQ(cellsReached(ink[0], wideCell), 12);  // 2 + 11 x 16 = 192 pixels
-    EXPECT_GE(ink[1].right, narrowCell);           // a whole double-byte character
+    EXPECT_GE(ink[1].right, narrowCell);            // a whole double-byte character
     EXPECT_LT(ink[1].right, wideCell);
   }
   EXPECT_EQ(draw(repeat(hyo, 12) + so + so + "n", 200, 200), 2 * lineHeight);
@@ -194,8 +194,7 @@ TEST_F(TextTest, DrawTextClipsToTheRectangleAndStopsBelowIt) {
 TEST_F(TextTest, CalcRectMeasuresWithoutDrawing) {
   std::string text = repeat(cp932("あ"), 30);
   RECT rect = {left, top, left + 200, top + 20};
-  EXPECT_EQ(DrawTextA(canvas.dc, text.data(), int(text.size()), &rect,
-                      DT_WORDBREAK | DT_CALCRECT),
+  EXPECT_EQ(DrawTextA(canvas.dc, text.data(), int(text.size()), &rect, DT_WORDBREAK | DT_CALCRECT),
             3 * lineHeight);
   EXPECT_EQ(rect.left, left);
   EXPECT_EQ(rect.top, top);
@@ -271,9 +270,9 @@ TEST_F(TextTest, TextOutAtTheEdgesIsClippedToTheBitmap) {
 TEST_F(TextTest, BrokenCp932StaysInsideItsLengthAndItsRectangle) {
   // Each text is copied into a buffer of exactly its length, so a read past it is caught.
   const std::string texts[] = {
-      "ab\x82",          // a lead byte at the end
-      "\x81\n" "ab",     // a lead byte before a line end
-      "\x81 \x82\x20x",  // lead bytes before spaces
+      "ab\x82",                // a lead byte at the end
+      "\x81\nab",              // a lead byte before a line end
+      "\x81 \x82\x20x",        // lead bytes before spaces
       "\x85\x40\xFD\x80\xA0",  // an unassigned pair and bytes that are no character
       "\x82",
   };

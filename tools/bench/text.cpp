@@ -22,7 +22,7 @@ const char message[] =
     " The quick brown fox jumps over the lazy dog. "
     "\x95\x5C\x8E\xA6\x83\x5C\x83\x74\x83\x67 Torvane \xB1\xB2\xB3\xB4\xB5 "
     "\x81\x75\x83\x65\x83\x58\x83\x67\x81\x76\x82\xC5\x82\xB7\x81\x42";
-const char firstChoice[] = "\x82\xCD\x82\xA2";          // はい
+const char firstChoice[] = "\x82\xCD\x82\xA2";           // はい
 const char secondChoice[] = "\x82\xA2\x82\xA2\x82\xA6";  // いいえ
 
 struct Screen {
@@ -61,8 +61,12 @@ void drawMessage(benchmark::State& state, RECT rect) {
   freeScreen(screen);
 }
 
-void BM_DrawText200x200(benchmark::State& state) { drawMessage(state, RECT{16, 16, 216, 216}); }
-void BM_DrawText600x100(benchmark::State& state) { drawMessage(state, RECT{20, 360, 620, 460}); }
+void BM_DrawText200x200(benchmark::State& state) {
+  drawMessage(state, RECT{16, 16, 216, 216});
+}
+void BM_DrawText600x100(benchmark::State& state) {
+  drawMessage(state, RECT{20, 360, 620, 460});
+}
 
 void BM_MenuChoices(benchmark::State& state) {
   Screen screen = makeScreen();
