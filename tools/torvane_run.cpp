@@ -279,6 +279,12 @@ bool parseOptions(int argc, char** argv, Options* options) {
       PngEvent png = {};
       if (!parseFrame(value, &png.frame, &rest) || *rest != ':' || !rest[1]) return false;
       png.file = rest + 1;
+      // The player makes its own directory current: a relative name means the one we started in.
+      if (png.file[0] != '/') {
+        char here[PATH_MAX];
+        if (!getcwd(here, sizeof here)) return false;
+        png.file = std::string(here) + "/" + png.file;
+      }
       options->pngs.push_back(png);
     } else if (option == "--log") {
       options->logPath = value;
@@ -366,6 +372,8 @@ int run(const Options& options, HANDLE winMainThread) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Nobody listens to a headless run: sounds go to SDL's silent driver unless told otherwise.
+  setenv("SDL_AUDIODRIVER", "dummy", 0);
   Options options;
   if (!parseOptions(argc, argv, &options)) {
     usage();
