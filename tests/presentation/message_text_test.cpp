@@ -51,7 +51,7 @@ class MessageTextTest : public ::testing::Test {
     virtualScreen = savedScreen;
     mainWindow = savedWindow;
     destroyRecordingWindow(window);
-    destroyTextCanvas(&canvas);
+    destroyCanvas(&canvas);
   }
 
   void showMenu(const char* firstText, int x1, int y1, const char* secondText, int x2, int y2) {
@@ -88,7 +88,7 @@ class MessageTextTest : public ::testing::Test {
   Ink firstInk() { return inkColour(100, 100, 132, 118); }
   Ink secondInk() { return inkColour(100, 140, 148, 158); }
 
-  TextCanvas canvas;
+  PixelCanvas canvas;
   ImageSlot savedScreen;
   HWND window = nullptr;
   HWND savedWindow = nullptr;

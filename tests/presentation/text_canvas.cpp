@@ -1,44 +1,24 @@
-// The canvas of the text tests: a DIB section read back directly, and the ink on it.
+// The ink that text leaves on a canvas of the text tests.
 #include "text_canvas.h"
 
 #include <algorithm>
 
-TextCanvas createTextCanvas(int width, int height, uint32_t background) {
-  TextCanvas canvas = {};
-  canvas.width = width;
-  canvas.height = height;
-  canvas.dc = CreateCompatibleDC(nullptr);
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // top-down
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  canvas.bitmap = CreateDIBSection(canvas.dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  canvas.pixels = static_cast<uint32_t*>(bits);
-  canvas.oldBitmap = SelectObject(canvas.dc, canvas.bitmap);
+PixelCanvas createTextCanvas(int width, int height, uint32_t background) {
+  PixelCanvas canvas = createCanvas(width, height, 32);
   SetBkMode(canvas.dc, TRANSPARENT);
   SetTextColor(canvas.dc, 0);
-  if (canvas.pixels) fillTextCanvas(canvas, background);
+  if (canvas.bits) fillTextCanvas(canvas, background);
   return canvas;
 }
 
-void destroyTextCanvas(TextCanvas* canvas) {
-  if (canvas->dc) {
-    SelectObject(canvas->dc, canvas->oldBitmap);
-    DeleteDC(canvas->dc);
+void fillTextCanvas(const PixelCanvas& canvas, uint32_t rgb) {
+  for (int y = 0; y < canvas.height; ++y) {
+    uint32_t* row = reinterpret_cast<uint32_t*>(canvas.bits + y * canvas.rowBytes);
+    std::fill(row, row + canvas.width, rgb);
   }
-  if (canvas->bitmap) DeleteObject(canvas->bitmap);
-  *canvas = TextCanvas();
 }
 
-void fillTextCanvas(const TextCanvas& canvas, uint32_t color) {
-  std::fill(canvas.pixels, canvas.pixels + canvas.width * canvas.height, color);
-}
-
-InkBox inkIn(const TextCanvas& canvas, int left, int top, int right, int bottom,
+InkBox inkIn(const PixelCanvas& canvas, int left, int top, int right, int bottom,
              uint32_t background) {
   left = std::max(left, 0);
   top = std::max(top, 0);
@@ -57,7 +37,7 @@ InkBox inkIn(const TextCanvas& canvas, int left, int top, int right, int bottom,
   return box;
 }
 
-std::vector<InkBox> lineInk(const TextCanvas& canvas, int left, int top, int lines,
+std::vector<InkBox> lineInk(const PixelCanvas& canvas, int left, int top, int lines,
                             uint32_t background) {
   std::vector<InkBox> boxes;
   for (int line = 0; line < lines; ++line) {
@@ -88,8 +68,8 @@ bool isTextShade(uint32_t pixel, uint32_t text, uint32_t background) {
 #endif
 }
 
-InkCount countInk(const TextCanvas& canvas, int left, int top, int right, int bottom, uint32_t text,
-                  uint32_t background) {
+InkCount countInk(const PixelCanvas& canvas, int left, int top, int right, int bottom,
+                  uint32_t text, uint32_t background) {
   InkCount count = {0, 0};
   for (int y = std::max(top, 0); y < std::min(bottom, canvas.height); ++y) {
     for (int x = std::max(left, 0); x < std::min(right, canvas.width); ++x) {

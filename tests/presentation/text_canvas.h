@@ -1,7 +1,6 @@
-// A 32-bpp canvas for the text tests, read back pixel by pixel, and what the tests ask of the
-// ink on it. The same assertions hold for our GDI, which draws solid glyphs, and for Wine's,
-// which antialiases its System font: shapes are never compared, only where ink lies and what
-// colour it has.
+// What the text tests ask of the ink on a 32-bpp canvas, read back pixel by pixel. The same
+// assertions hold for our GDI, which draws solid glyphs, and for Wine's, which antialiases its
+// System font: shapes are never compared, only where ink lies and what colour it has.
 #ifndef TORVANE_TESTS_PRESENTATION_TEXT_CANVAS_H
 #define TORVANE_TESTS_PRESENTATION_TEXT_CANVAS_H
 
@@ -9,29 +8,20 @@
 
 #include <vector>
 
-#include "platform/windows_api.h"
+#include "pixel_canvas.h"
 
 // The System font's cell: DrawTextA's line pitch and the advances of one and two bytes.
 constexpr int lineHeight = 18;
 constexpr int narrowCell = 8;
 constexpr int wideCell = 16;
 
-struct TextCanvas {
-  HDC dc;
-  HBITMAP bitmap;
-  HGDIOBJ oldBitmap;
-  uint32_t* pixels;  // 0x00RRGGBB, rows top-down
-  int width;
-  int height;
-};
-
-// A memory DC holding a top-down 32-bpp DIB section, filled with background (0x00RRGGBB), in
-// TRANSPARENT mode with the text colour black.
-TextCanvas createTextCanvas(int width, int height, uint32_t background);
-void destroyTextCanvas(TextCanvas* canvas);
-void fillTextCanvas(const TextCanvas& canvas, uint32_t color);
-inline uint32_t canvasPixel(const TextCanvas& canvas, int x, int y) {
-  return canvas.pixels[y * canvas.width + x] & 0xFFFFFF;
+// A 32-bpp canvas (pixel_canvas.h) filled with background (0x00RRGGBB), in TRANSPARENT mode
+// with the text colour black. Freed with destroyCanvas.
+PixelCanvas createTextCanvas(int width, int height, uint32_t background);
+void fillTextCanvas(const PixelCanvas& canvas, uint32_t rgb);
+// A pixel as 0x00RRGGBB, the order of a 32-bpp DIB in memory.
+inline uint32_t canvasPixel(const PixelCanvas& canvas, int x, int y) {
+  return reinterpret_cast<const uint32_t*>(canvas.bits + y * canvas.rowBytes)[x] & 0xFFFFFF;
 }
 
 // The smallest box holding every pixel that differs from background; empty() when none does.
@@ -39,15 +29,15 @@ struct InkBox {
   int left, top, right, bottom;  // right and bottom included
   bool empty() const { return right < left; }
 };
-InkBox inkIn(const TextCanvas& canvas, int left, int top, int right, int bottom,
+InkBox inkIn(const PixelCanvas& canvas, int left, int top, int right, int bottom,
              uint32_t background);
-inline InkBox inkAnywhere(const TextCanvas& canvas, uint32_t background) {
+inline InkBox inkAnywhere(const PixelCanvas& canvas, uint32_t background) {
   return inkIn(canvas, 0, 0, canvas.width, canvas.height, background);
 }
 
 // The ink of each line of text drawn from (left, top): band n holds rows top + 18n to top +
 // 18n + 17. Coordinates in the boxes are relative to (left, top).
-std::vector<InkBox> lineInk(const TextCanvas& canvas, int left, int top, int lines,
+std::vector<InkBox> lineInk(const PixelCanvas& canvas, int left, int top, int lines,
                             uint32_t background);
 
 // How many character cells of the given width a line's ink reaches into: the cell that holds
@@ -66,7 +56,7 @@ struct InkCount {
   int ink;
   int foreign;
 };
-InkCount countInk(const TextCanvas& canvas, int left, int top, int right, int bottom, uint32_t text,
-                  uint32_t background);
+InkCount countInk(const PixelCanvas& canvas, int left, int top, int right, int bottom,
+                  uint32_t text, uint32_t background);
 
 #endif

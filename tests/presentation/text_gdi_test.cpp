@@ -30,7 +30,7 @@ std::string repeat(const std::string& piece, int count) {
 class TextTest : public ::testing::Test {
  protected:
   void SetUp() override { canvas = createTextCanvas(640, 480, white); }
-  void TearDown() override { destroyTextCanvas(&canvas); }
+  void TearDown() override { destroyCanvas(&canvas); }
 
   // DrawTextA into a rectangle width x height at (left, top) on a cleared canvas.
   int draw(const std::string& text, int width, int height, UINT format = DT_WORDBREAK) {
@@ -40,7 +40,7 @@ class TextTest : public ::testing::Test {
   }
   std::vector<InkBox> lines(int count) { return lineInk(canvas, left, top, count, white); }
 
-  TextCanvas canvas;
+  PixelCanvas canvas;
 };
 
 TEST_F(TextTest, DefaultFontIsTheFixedPitchSystemFont) {
@@ -255,7 +255,7 @@ TEST_F(TextTest, GlyphsAreTheTextColourAndTransparentModeKeepsTheBackground) {
 }
 
 TEST_F(TextTest, TextOutAtTheEdgesIsClippedToTheBitmap) {
-  TextCanvas small = createTextCanvas(30, 20, white);
+  PixelCanvas small = createTextCanvas(30, 20, white);
   std::string text = cp932("あいうえお");
   const POINT origins[] = {{-20, -10}, {-5, 5}, {20, 10}, {25, -17}, {-1000, 0}, {1000, 1000}};
   for (POINT origin : origins) {
@@ -264,7 +264,7 @@ TEST_F(TextTest, TextOutAtTheEdgesIsClippedToTheBitmap) {
     DrawTextA(small.dc, text.data(), int(text.size()), &rect, DT_WORDBREAK | DT_NOCLIP);
   }
   EXPECT_FALSE(inkAnywhere(small, white).empty());
-  destroyTextCanvas(&small);
+  destroyCanvas(&small);
 }
 
 TEST_F(TextTest, BrokenCp932StaysInsideItsLengthAndItsRectangle) {
@@ -301,7 +301,7 @@ TEST_F(TextTest, ThreadsDrawTheSameAsOneThread) {
   // Characters no other test draws, so the threads render them while they race.
   std::string text = cp932("薔薇色の鬱蒼たる森羅万象、驚愕の麒麟が躍る。") + "Quartz 42";
   const int threadCount = 4;
-  std::vector<TextCanvas> canvases;
+  std::vector<PixelCanvas> canvases;
   for (int i = 0; i < threadCount; ++i) canvases.push_back(createTextCanvas(200, 100, white));
   std::vector<std::thread> threads;
   for (int i = 0; i < threadCount; ++i) {
@@ -311,15 +311,15 @@ TEST_F(TextTest, ThreadsDrawTheSameAsOneThread) {
     });
   }
   for (std::thread& thread : threads) thread.join();
-  TextCanvas reference = createTextCanvas(200, 100, white);
+  PixelCanvas reference = createTextCanvas(200, 100, white);
   RECT rect = {0, 0, 200, 100};
   DrawTextA(reference.dc, text.data(), int(text.size()), &rect, DT_WORDBREAK);
   ASSERT_FALSE(inkAnywhere(reference, white).empty());
-  for (TextCanvas& drawn : canvases) {
-    EXPECT_EQ(memcmp(drawn.pixels, reference.pixels, 200 * 100 * 4), 0);
-    destroyTextCanvas(&drawn);
+  for (PixelCanvas& drawn : canvases) {
+    EXPECT_EQ(memcmp(drawn.bits, reference.bits, 200 * 100 * 4), 0);
+    destroyCanvas(&drawn);
   }
-  destroyTextCanvas(&reference);
+  destroyCanvas(&reference);
 }
 
 }  // namespace
