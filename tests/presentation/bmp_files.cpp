@@ -155,7 +155,10 @@ std::string encodeBmp(const BmpFile& file) {
     for (uint32_t mask : file.masks) put32(&extra, mask);
   }
   std::string table;
-  for (uint32_t color : file.palette) {
+  std::vector<uint32_t> palette = file.palette;
+  // An OS/2 core table always has an entry for every pixel value.
+  if (core && file.bitsPerPixel <= 8) palette.resize(size_t(1) << file.bitsPerPixel, 0);
+  for (uint32_t color : palette) {
     table.push_back(char(color & 0xFF));
     table.push_back(char((color >> 8) & 0xFF));
     table.push_back(char((color >> 16) & 0xFF));
