@@ -37,9 +37,10 @@ inline void forgetSoundImage(const void*) {}
 FILE* openNamedFile(const char* name, const char* mode);
 
 // SND_MEMORY passes no length, and a RIFF header cut short with its file claims more bytes than
-// are there. Whoever hands an image to sndPlaySoundA notes how many bytes it really has, and
-// forgets it before the buffer is freed; the sound service (platform/linux/sound_sdl.cpp) reads
-// no further and plays no image it was not told about.
+// are there. Whoever hands an image to sndPlaySoundA notes how many bytes it really has once
+// the image is complete, and forgets it before the buffer is freed. The sound service
+// (platform/linux/sound_sdl.cpp) decodes the image when it is noted, reads no further than the
+// noted length and plays no image it was not told about.
 void noteSoundImage(const void* image, size_t length);
 void forgetSoundImage(const void* image);
 #endif
