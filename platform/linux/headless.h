@@ -69,6 +69,8 @@ void headlessSetModuleFileName(const char* path);
 // Real: timeGetTime and Sleep are the desktop's (monotonic milliseconds, real sleeps), for
 // measurements; the virtual clock's modes apply again when it is switched off.
 void headlessUseRealClock(bool real);
+// Real clock only: called with every reading timeGetTime returns, on the reading thread.
+void headlessSetClockObserver(void (*observer)(DWORD reading));
 DWORD headlessClockNow();
 void headlessSetClock(DWORD now);
 void headlessDriveClock(bool driven);

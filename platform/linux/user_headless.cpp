@@ -94,6 +94,7 @@ std::string openResult;
 DWORD clockNow = clockStart;
 bool clockDriven = false;
 std::atomic<bool> clockReal{false};
+std::atomic<void (*)(DWORD reading)> clockObserver{nullptr};
 unsigned clockEpoch = 0;                // counts the driver's advances
 std::map<DWORD, DWORD> sleepers;        // driven clock: thread -> wake-up reading
 std::map<DWORD, unsigned> clockReaders; // driven clock: threads seen reading the clock
@@ -749,7 +750,9 @@ DWORD timeGetTime(void) {
   if (clockReal) {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return (DWORD)((uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u);
+    DWORD reading = (DWORD)((uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u);
+    if (void (*observer)(DWORD) = clockObserver.load()) observer(reading);
+    return reading;
   }
   auto lock = layerLock();
   if (clockDriven) {
@@ -860,12 +863,15 @@ void headlessReset() {
   clockNow = clockStart;
   clockDriven = false;
   clockReal = false;
+  clockObserver = nullptr;
   sleepers.clear();
   clockReaders.clear();
   layerWakeAll();
 }
 
 void headlessUseRealClock(bool real) { clockReal = real; }
+
+void headlessSetClockObserver(void (*observer)(DWORD reading)) { clockObserver = observer; }
 
 DWORD headlessClockNow() {
   auto lock = layerLock();
