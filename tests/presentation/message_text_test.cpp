@@ -219,25 +219,20 @@ TEST_F(MessageTextTest, AbsentChoicesAreNeitherDrawnNorHitTested) {
   EXPECT_TRUE(inkAnywhere(canvas, white).empty());
 }
 
-TEST_F(MessageTextTest, ResetKeepsMessageRectAndSelection) {
-  showMenu("a", 5, 6, "b", 7, 8);
-  textPos1.width = 9;
-  textPos1.height = 10;
-  messageRect = RECT{1, 2, 3, 4};
+TEST_F(MessageTextTest, ResetHidesTheTextAndKeepsMessageRectAndSelection) {
+  showMenu(first.c_str(), 5, 6, second.c_str(), 7, 8);
+  messageRect = RECT{100, 100, 300, 300};
   menuSelection = 2;
   resetTextState();
-  EXPECT_EQ(textPos1.x, 0);
-  EXPECT_EQ(textPos1.y, 0);
-  EXPECT_EQ(textPos1.width, 200);
-  EXPECT_EQ(textPos1.height, 200);
-  EXPECT_EQ(textPos2.x, 0);
-  EXPECT_EQ(textPos2.y, 0);
-  EXPECT_EQ(textLine1, nullptr);
+  EXPECT_EQ(textLine1, nullptr);  // the old script's nodes are gone
   EXPECT_EQ(textLine2, nullptr);
-  EXPECT_EQ(textVisible, 0);
-  EXPECT_EQ(menuVisible, 0);
-  EXPECT_EQ(messageRect.right, 3);
+  EXPECT_EQ(textPos1.width, 200);
   EXPECT_EQ(menuSelection, 2);
+  // Shown again without a text position, the message uses the rectangle kept from before.
+  textLine1 = first.c_str();
+  textVisible = 1;
+  EXPECT_EQ(tickWithCursorAt(0, 0), 2);
+  EXPECT_STREQ(inkName(inkColour(100, 100, 132, 118)), "black");
 }
 
 }  // namespace
