@@ -1,0 +1,123 @@
+// LoadImageA beyond the image slots: the DIB section a bitmap file becomes, names that are not
+// files, and icons from .ico files. Runs on both builds; the icon's pixels as the desktop backend
+// gets them are checked on Linux only.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+
+#include "bmp_files.h"
+#include "support/test_support.h"
+
+#ifndef _WIN32
+#include "platform/linux/layer.h"
+#endif
+
+namespace {
+
+void put16(std::string* out, uint32_t value) {
+  out->push_back(char(value & 0xFF));
+  out->push_back(char((value >> 8) & 0xFF));
+}
+void put32(std::string* out, uint32_t value) {
+  put16(out, value & 0xFFFF);
+  put16(out, value >> 16);
+}
+
+// The colour of pixel (x, y) of the test icon, 0x00RRGGBB.
+uint32_t iconColor(int x, int y) { return (uint32_t)((x * 15) << 16 | (y * 15) << 8 | 0x40); }
+
+// A 16x16 32-bpp icon: directory, one entry, its image (height doubled for the AND mask), the
+// colour rows bottom-up with full alpha, then an all-zero AND mask.
+std::string iconFile() {
+  std::string image;
+  put32(&image, 40);
+  put32(&image, 16);
+  put32(&image, 32);
+  put16(&image, 1);
+  put16(&image, 32);
+  for (int i = 0; i < 6; ++i) put32(&image, 0);
+  for (int y = 15; y >= 0; --y) {
+    for (int x = 0; x < 16; ++x) put32(&image, 0xFF000000u | iconColor(x, y));
+  }
+  image.append(16 * 4, '\0');
+  std::string file;
+  put16(&file, 0);
+  put16(&file, 1);  // an icon
+  put16(&file, 1);  // one image
+  file.push_back(16);
+  file.push_back(16);
+  file.push_back(0);
+  file.push_back(0);
+  put16(&file, 1);
+  put16(&file, 32);
+  put32(&file, (uint32_t)image.size());
+  put32(&file, 22);
+  return file + image;
+}
+
+TEST(GdiFiles, ABitmapFileBecomesADibSectionOfItsOwnDepthWithItsBits) {
+  BmpFile file;
+  file.width = 3;
+  file.height = 2;
+  file.bitsPerPixel = 24;
+  file.pixels = {0x010203, 0x040506, 0x070809, 0x0A0B0C, 0x0D0E0F, 0x101112};
+  std::string path = writeTempFile("bits.bmp", encodeBmp(file));
+  HBITMAP bitmap = (HBITMAP)LoadImageA(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0,
+                                       LR_LOADFROMFILE | LR_CREATEDIBSECTION);
+  ASSERT_TRUE(bitmap);
+  BITMAP info;
+  ASSERT_EQ(GetObjectA(bitmap, sizeof info, &info), (int)sizeof info);
+  EXPECT_EQ(info.bmBitsPixel, 24);
+  EXPECT_EQ(info.bmWidthBytes, 12);
+  ASSERT_TRUE(info.bmBits);
+  // Bottom-up rows as in the file: the first stored row is the image's last.
+  const uint8_t* bits = (const uint8_t*)info.bmBits;
+  EXPECT_EQ(bits[0], 0x0C);
+  EXPECT_EQ(bits[1], 0x0B);
+  EXPECT_EQ(bits[2], 0x0A);
+  EXPECT_EQ(bits[12], 0x03);
+  EXPECT_EQ(bits[12 + 8], 0x07);
+  DeleteObject(bitmap);
+
+  // Not from a file: the name would be a bitmap resource of the module, and there is none.
+  EXPECT_EQ(LoadImageA(GetModuleHandleA(nullptr), path.c_str(), IMAGE_BITMAP, 0, 0,
+                       LR_CREATEDIBSECTION),
+            nullptr);
+  EXPECT_EQ(LoadImageA(nullptr, "no such file.bmp", IMAGE_BITMAP, 0, 0,
+                       LR_LOADFROMFILE | LR_CREATEDIBSECTION),
+            nullptr);
+}
+
+TEST(GdiFiles, IconsComeFromIcoFilesAndTheSystem) {
+  int before = gdiObjectCount();
+  std::string path = writeTempFile("test.ico", iconFile());
+  HICON icon = (HICON)LoadImageA(nullptr, path.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE);
+  ASSERT_TRUE(icon);
+#ifndef _WIN32
+  EXPECT_EQ(gdiObjectCount(), before + 1);
+  WindowPixels pixels;
+  ASSERT_TRUE(iconPixels(icon, &pixels));
+  ASSERT_EQ(pixels.width, 16);
+  ASSERT_EQ(pixels.height, 16);
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 16; ++x) {
+      ASSERT_EQ(pixels.pixels[y * pixels.stride + x], 0xFF000000u | iconColor(x, y)) << x << "," << y;
+    }
+  }
+#endif
+  EXPECT_TRUE(DestroyIcon(icon));
+  EXPECT_EQ(gdiObjectCount(), before);
+
+  std::string notAnIcon = writeTempFile("text.ico", "no icon here");
+  EXPECT_EQ(LoadImageA(nullptr, notAnIcon.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE), nullptr);
+  EXPECT_EQ(LoadImageA(nullptr, "missing.ico", IMAGE_ICON, 0, 0, LR_LOADFROMFILE), nullptr);
+
+  HICON application = LoadIconA(nullptr, IDI_APPLICATION);
+  EXPECT_TRUE(application);
+#ifndef _WIN32
+  EXPECT_FALSE(iconPixels(application, &pixels));  // the desktop shows its own
+#endif
+}
+
+}  // namespace
