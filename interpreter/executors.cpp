@@ -48,15 +48,21 @@ void setPlacement(ImageSlot* slot, char* const* args) {
 }
 
 // Byte fields keep the low 8 bits of the number: 256 stores 0, 300 stores 44.
-uint8_t lowByte(const char* argument) { return (uint8_t)(uint32_t)scriptNumber(argument); }
+uint8_t lowByte(const char* argument) {
+  return (uint8_t)(uint32_t)scriptNumber(argument);
+}
 
 // Every change_window_icon loads a new icon; the one it replaced on the window is destroyed so
 // that a script changing icons in a loop does not use up the system's objects.
 HICON loadedIcon = nullptr;
 
-void changeWindowCaptionExecutor(CommandNode* node) { SetWindowTextA(node->window, node->args[1]); }
+void changeWindowCaptionExecutor(CommandNode* node) {
+  SetWindowTextA(node->window, node->args[1]);
+}
 
-void scriptEndExecutor(CommandNode*) { MessageBoxA(mainWindow, textScriptEnded, captionEnd, MB_OK); }
+void scriptEndExecutor(CommandNode*) {
+  MessageBoxA(mainWindow, textScriptEnded, captionEnd, MB_OK);
+}
 
 void bitmapLoadExecutor(CommandNode* node) {
   uint32_t slot = (uint32_t)scriptNumber(node->args[1]);
@@ -80,17 +86,25 @@ void bitmapHideExecutor(CommandNode* node) {
   if (ImageSlot* slot = slotNamed(node->args[1])) slot->visible = 0;
 }
 
-void seLoadExecutor(CommandNode* node) { loadSound(node->args[2], scriptNumber(node->args[1])); }
+void seLoadExecutor(CommandNode* node) {
+  loadSound(node->args[2], scriptNumber(node->args[1]));
+}
 
-void seDeleteExecutor(CommandNode* node) { deleteSound(scriptNumber(node->args[1])); }
+void seDeleteExecutor(CommandNode* node) {
+  deleteSound(scriptNumber(node->args[1]));
+}
 
 void sePlayExecutor(CommandNode* node) {
   playSound(scriptNumber(node->args[1]), scriptNumber(node->args[2]));
 }
 
-void seStopExecutor(CommandNode* node) { stopSound(scriptNumber(node->args[1])); }
+void seStopExecutor(CommandNode* node) {
+  stopSound(scriptNumber(node->args[1]));
+}
 
-void textClearExecutor(CommandNode*) { textVisible = 0; }
+void textClearExecutor(CommandNode*) {
+  textVisible = 0;
+}
 
 // The choices are not copied: they live in the node as long as the command list does.
 void menuExecutor(CommandNode* node) {
@@ -99,7 +113,9 @@ void menuExecutor(CommandNode* node) {
 }
 
 // The choice value and the label are the step's; showing the menu is all that happens here.
-void ifExecutor(CommandNode*) { menuVisible = 1; }
+void ifExecutor(CommandNode*) {
+  menuVisible = 1;
+}
 
 // The step carries out jmp itself and never calls this row; it is here so the table has no hole.
 void jmpExecutor(CommandNode*) {}
@@ -184,10 +200,10 @@ void textExecutor(CommandNode* node) {
 }
 
 const CommandExecutor commandExecutors[commandCount] = {
-    changeWindowCaptionExecutor,  //  0 change_window_caption  SetWindowTextA on the node's window
+    changeWindowCaptionExecutor,  //  0 change_window_caption  SetWindowTextA, node's window
     noOpExecutor,                 //  1 script_start
-    scriptEndExecutor,            //  2 script_end             the message box; the step then ends the script
-    bitmapLoadExecutor,           //  3 bitmap_load            load into the slot, then hide it
+    scriptEndExecutor,            //  2 script_end             message box; the step ends
+    bitmapLoadExecutor,           //  3 bitmap_load            load, then hide the slot
     noOpExecutor,                 //  4 bitmap_delete          the slot keeps its bitmap
     bitmapShowExecutor,           //  5 bitmap_show            placement, mask mode, visible
     bitmapHideExecutor,           //  6 bitmap_hide
@@ -199,19 +215,19 @@ const CommandExecutor commandExecutors[commandCount] = {
     noOpExecutor,                 // 12 bgm_delete
     noOpExecutor,                 // 13 bgm_play
     noOpExecutor,                 // 14 bgm_stop
-    textExecutor,                 // 15 text_show              also every text line and label
+    textExecutor,                 // 15 text_show              also text lines and labels
     textClearExecutor,            // 16 text_clear
-    menuExecutor,                 // 17 menu                   the two choices, shown by if
+    menuExecutor,                 // 17 menu                   the choices, shown by if
     noOpExecutor,                 // 18 msg_window_open
     noOpExecutor,                 // 19 msg_window_close
-    ifExecutor,                   // 20 if                     shows the menu; the step resolves the choice
+    ifExecutor,                   // 20 if                     menu up; the step chooses
     jmpExecutor,                  // 21 jmp                    never called: the step jumps
-    changeWindowIconExecutor,     // 22 change_window_icon     WM_SETICON to the main window
+    changeWindowIconExecutor,     // 22 change_window_icon     WM_SETICON to mainWindow
     noOpExecutor,                 // 23 change_text_color
-    setTextPosExecutor,           // 24 set_text_pos           a text box, then messageRect from box 1
+    setTextPosExecutor,           // 24 set_text_pos           a box, messageRect from box 1
     animPlayExecutor,             // 25 anim_play
     animStopExecutor,             // 26 anim_stop
-    changeWindowSizeExecutor,     // 27 change_window_size     MoveWindow on the node's window
+    changeWindowSizeExecutor,     // 27 change_window_size     MoveWindow, node's window
     animHideExecutor,             // 28 anim_hide
 };
 static_assert(sizeof(commandExecutors) / sizeof(commandExecutors[0]) == commandCount,

@@ -23,7 +23,7 @@ std::string icoFile() {
     put16(v >> 16);
   };
   const int size = 16, xorBytes = size * size * 4, andBytes = size * 4;
-  put16(0), put16(1), put16(1);                    // icon directory, one image
+  put16(0), put16(1), put16(1);  // icon directory, one image
   file += (char)size, file += (char)size, file += '\0', file += '\0';
   put16(1), put16(32), put32(40 + xorBytes + andBytes), put32(22);
   put32(40), put32(size), put32(size * 2), put16(1), put16(32), put32(0), put32(xorBytes);
@@ -117,7 +117,8 @@ TEST_F(Executors, BitmapLoadHidesTheSlotWhileBitmapDeleteChangesNothing) {
   writeTempFile("red.bmp", solidBmp(16, 16, red));
   writeTempFile("blue.bmp", solidBmp(16, 16, blue));
   startScript({"bitmap_load 0 red.bmp", "bitmap_show 0 0 0 16 16 0 0 0", "bitmap_delete 0",
-               "bitmap_load 0 blue.bmp", "bitmap_show 0 0 0 16 16 0 0 2", "bitmap_load 0 none.bmp"});
+               "bitmap_load 0 blue.bmp", "bitmap_show 0 0 0 16 16 0 0 2",
+               "bitmap_load 0 none.bmp"});
   click();
   frames(3);
   EXPECT_EQ(imageSlots[0].visible, 1);

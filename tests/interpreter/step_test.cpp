@@ -47,7 +47,8 @@ TEST_F(Step, CommandsThatDoNotStopRunOnePerFrameAndALabelCostsAFrameShowingNothi
 }
 
 TEST_F(Step, JmpToALabelWaitsForAClickThenRunsTheNodeAfterTheLabel) {
-  startScript({"jmp $there", "change_window_caption skipped", "$there", "change_window_caption after"});
+  startScript(
+      {"jmp $there", "change_window_caption skipped", "$there", "change_window_caption after"});
   click();
   frame();
   EXPECT_EQ(runEnabled, 0);
@@ -225,7 +226,8 @@ TEST_F(Step, AChoiceToALabelOnTheLastLineEndsIdle) {
 }
 
 TEST_F(Step, ScriptEndSaysSoThenClosesTheWindowAndNothingAfterItRuns) {
-  startScript({"change_window_caption before", "script_end", "change_window_caption after", "never"});
+  startScript(
+      {"change_window_caption before", "script_end", "change_window_caption after", "never"});
   click();
   frame();
   EXPECT_TRUE(capturedMessageBoxes().empty());
@@ -301,7 +303,7 @@ class StopRequest : public ScriptRun {
     startScript({line, "change_window_caption later"});
     click();
     frame();
-    EXPECT_EQ(currentCommand, commandList) << line;  // not advanced
+    EXPECT_EQ(currentCommand, commandList) << line;    // not advanced
     EXPECT_EQ(imageSlots[4].currentFrame, 0) << line;  // not composed
     EXPECT_EQ(scriptFinished, 0) << line;
     frame();

@@ -108,7 +108,8 @@ class Composition : public ::testing::Test {
   }
 
   // Shows the slot at (x, y) with a w x h cell taken from (srcX, srcY).
-  void show(int index, int x, int y, int w, int h, int srcX = 0, int srcY = 0, bool transparent = false) {
+  void show(int index, int x, int y, int w, int h, int srcX = 0, int srcY = 0,
+            bool transparent = false) {
     ImageSlot& slot = imageSlots[index];
     slot.destX = x;
     slot.destY = y;
@@ -139,7 +140,9 @@ class Composition : public ::testing::Test {
 };
 
 // Cell k of a strip is filled with the colour cellColor(k); the strips here have 4 cells of 4 x 4.
-COLORREF cellColor(int k) { return RGB(10 + 40 * k, 200 - 30 * k, 5 * k); }
+COLORREF cellColor(int k) {
+  return RGB(10 + 40 * k, 200 - 30 * k, 5 * k);
+}
 
 TEST_F(Composition, AnOpaqueCellReplacesItsRectangleAndNothingElse) {
   paintScreen(gray);
@@ -201,8 +204,8 @@ TEST_F(Composition, CellsAreClippedAtEveryEdgeOfTheScreen) {
 }
 
 TEST_F(Composition, AStripOfThreeShowsCellsZeroOneTwoInTurnOnBothAxes) {
-  giveImage(4, 16, 4, [](int x, int) { return cellColor(x / 4); });    // side by side
-  giveImage(6, 4, 16, [](int, int y) { return cellColor(y / 4); });    // one below the other
+  giveImage(4, 16, 4, [](int x, int) { return cellColor(x / 4); });  // side by side
+  giveImage(6, 4, 16, [](int, int y) { return cellColor(y / 4); });  // one below the other
   show(4, 100, 100, 4, 4);
   play(4, 1, 3, 0);
   show(6, 200, 100, 4, 4);

@@ -159,12 +159,14 @@ int main() {
   }
 
   std::filesystem::path directory =
-      std::filesystem::temp_directory_path() / ("torvane-bench-" + std::to_string((unsigned long)GetCurrentThreadId()));
+      std::filesystem::temp_directory_path() /
+      ("torvane-bench-" + std::to_string((unsigned long)GetCurrentThreadId()));
   std::filesystem::create_directories(directory);
   std::string background = (directory / "background.bmp").string();
   std::string sprite = (directory / "sprite.bmp").string();
   std::string layer = (directory / "layer.bmp").string();
-  writeBmp(background, 640, 480, [](int x, int y) { return (uint32_t)((x * 3) ^ (y << 9)) & 0xFFFFFF; });
+  writeBmp(background, 640, 480,
+           [](int x, int y) { return (uint32_t)((x * 3) ^ (y << 9)) & 0xFFFFFF; });
   // A figure in an ellipse, magenta around it.
   writeBmp(sprite, 200, 300, [](int x, int y) {
     int dx = x - 100, dy = y - 150;
