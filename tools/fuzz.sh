@@ -7,14 +7,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:-60}
-target=build/fuzz/fuzz_compiler
+build=${TORVANE_FUZZ_BUILD:-build/fuzz}  # another build directory of the fuzz preset's kind
+target=$build/fuzz/fuzz_compiler  # the targets are built in the build's fuzz/ folder
+[ -x "$target" ] || target=$build/fuzz_compiler
 if [ ! -x "$target" ]; then
   echo "fuzz.sh: $target is missing; build it with: cmake --preset fuzz && cmake --build --preset fuzz" >&2
   exit 1
 fi
 
-corpus=build/fuzz/corpus/compiler
-findings=build/fuzz/findings
+corpus=$build/corpus/compiler
+findings=$build/findings
 mkdir -p "$corpus" "$findings"
 
 # Lines of a million bytes and 100 MB files are tested by the suite; here inputs stay up to

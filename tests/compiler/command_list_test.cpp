@@ -107,18 +107,6 @@ TEST_F(CompilerTest, AppendingFindsTheTailOfWhicheverListItIsGiven) {
   freeCommandList(listB);
 }
 
-TEST_F(CompilerTest, ResettingForgetsTheHeadAndTheLineCount) {
-  compile("script_start\r\nscript_end\r\n");
-  CommandNode* old = commandList;
-  ASSERT_NE(old, nullptr);
-  EXPECT_EQ(scriptLineNumber, 2);
-  resetCommandList(commandList);
-  EXPECT_EQ(commandList, nullptr);
-  EXPECT_EQ(scriptLineNumber, 0);
-  EXPECT_EQ(listOf(old), (NodeList{{"script_start"}, {"script_end"}}));  // left to its caller
-  freeCommandList(old);
-}
-
 TEST_F(CompilerTest, AFailedAllocationEndsCompilationWithTheLinesBeforeItWhole) {
   const std::string script =
       "script_start\r\nbitmap_load 0 a.bmp\r\n"
