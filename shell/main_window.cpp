@@ -13,7 +13,7 @@ namespace {
 
 // Caption, system menu and minimize box: the window can be moved and minimized, not resized.
 constexpr DWORD mainWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-constexpr int mainWindowWidth = 640;   // outer size: frame, caption and menu bar included
+constexpr int mainWindowWidth = 640;  // outer size: frame, caption and menu bar included
 constexpr int mainWindowHeight = 480;
 
 void releaseAllImages() {
@@ -53,8 +53,8 @@ HWND createMainWindow(HINSTANCE instance, int showCommand) {
   if (!RegisterClassA(&windowClass)) return nullptr;
 
   HWND window = CreateWindowExA(0, windowClassName, windowTitle, mainWindowStyle, CW_USEDEFAULT,
-                                CW_USEDEFAULT, mainWindowWidth, mainWindowHeight, nullptr,
-                                nullptr, instance, nullptr);
+                                CW_USEDEFAULT, mainWindowWidth, mainWindowHeight, nullptr, nullptr,
+                                instance, nullptr);
   if (!window) return nullptr;
   ShowWindow(window, showCommand);
   UpdateWindow(window);

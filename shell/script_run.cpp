@@ -17,7 +17,9 @@ namespace {
 // waiting script costs almost nothing.
 constexpr DWORD frameWaitMargin = 1;
 
-bool isSeparator(char c) { return c == '\\' || c == '/'; }
+bool isSeparator(char c) {
+  return c == '\\' || c == '/';
+}
 
 // Waits until the clock reads more than start + framePeriod. The elapsed time is compared, not
 // the reading with start + framePeriod, so that the wait also ends when the clock wraps past 0.

@@ -25,10 +25,10 @@
 
 namespace {
 
-constexpr int exitEnded = 0;        // the program ended: its window closed
-constexpr int exitUsage = 2;        // the command line or the files given were wrong
-constexpr int exitFrameLimit = 3;   // --frames was reached with the window still open
-constexpr DWORD frameTicks = 31;    // a frame starts at the first reading > start + 30
+constexpr int exitEnded = 0;       // the program ended: its window closed
+constexpr int exitUsage = 2;       // the command line or the files given were wrong
+constexpr int exitFrameLimit = 3;  // --frames was reached with the window still open
+constexpr DWORD frameTicks = 31;   // a frame starts at the first reading > start + 30
 
 struct ClientPoint {
   bool given;
@@ -58,15 +58,15 @@ struct PngEvent {
 };
 
 struct Options {
-  std::string base;       // native directory treated as the executable's; empty: our own
-  long frameLimit = 0;    // 0: none
+  std::string base;     // native directory treated as the executable's; empty: our own
+  long frameLimit = 0;  // 0: none
   std::vector<ClickEvent> clicks;
   long clickEvery = 0;
   std::vector<CursorEvent> cursors;
   std::vector<InactiveSpan> inactive;
   std::vector<PngEvent> pngs;
   std::string logPath;
-  std::string script;     // native path of the script
+  std::string script;  // native path of the script
 };
 
 std::atomic<long> currentFrame{0};  // the frame whose tick ran last; 0 before the first
@@ -118,10 +118,10 @@ void onWindowChange(HWND window, UINT change) {
     writeLog(std::string("\"event\":\"icon\",\"set\":") + (state.hasSmallIcon ? "true" : "false"));
   } else if (change == WM_MOVE) {
     char fields[160];
-    snprintf(fields, sizeof fields, "\"event\":\"move\",\"x\":%d,\"y\":%d,\"width\":%d,\"height\":%d",
-             (int)state.outer.left, (int)state.outer.top,
-             (int)(state.outer.right - state.outer.left),
-             (int)(state.outer.bottom - state.outer.top));
+    snprintf(
+        fields, sizeof fields, "\"event\":\"move\",\"x\":%d,\"y\":%d,\"width\":%d,\"height\":%d",
+        (int)state.outer.left, (int)state.outer.top, (int)(state.outer.right - state.outer.left),
+        (int)(state.outer.bottom - state.outer.top));
     writeLog(fields);
   }
 }
@@ -135,7 +135,8 @@ void onSound(LPCSTR sound, UINT flags) {
   const unsigned char* header = reinterpret_cast<const unsigned char*>(sound);
   unsigned long bytes = 0;
   if ((flags & SND_MEMORY) && memcmp(header, "RIFF", 4) == 0) {
-    bytes = 8ul + (header[4] | (header[5] << 8) | (header[6] << 16) | ((unsigned long)header[7] << 24));
+    bytes =
+        8ul + (header[4] | (header[5] << 8) | (header[6] << 16) | ((unsigned long)header[7] << 24));
   }
   char fields[120];
   snprintf(fields, sizeof fields, "\"event\":\"sound\",\"action\":\"%s\",\"bytes\":%lu",
@@ -166,8 +167,7 @@ bool writePng(const std::string& path) {
   const size_t pixelCount = (size_t)virtualScreenWidth * virtualScreenHeight;
   // No virtual screen (no script opened, or the program has ended): the window's white.
   if (virtualScreen.imageDC) {
-    BitBlt(dc, 0, 0, virtualScreenWidth, virtualScreenHeight, virtualScreen.imageDC, 0, 0,
-           SRCCOPY);
+    BitBlt(dc, 0, 0, virtualScreenWidth, virtualScreenHeight, virtualScreen.imageDC, 0, 0, SRCCOPY);
   } else {
     memset(bits, 0xFF, pixelCount * 4);
   }
@@ -310,7 +310,9 @@ DWORD WINAPI runWinMain(LPVOID) {
   return (DWORD)WinMain(GetModuleHandleA(nullptr), nullptr, emptyCommandLine, SW_SHOWDEFAULT);
 }
 
-LPARAM clientLParam(int x, int y) { return (LPARAM)((x & 0xFFFF) | ((y & 0xFFFF) << 16)); }
+LPARAM clientLParam(int x, int y) {
+  return (LPARAM)((x & 0xFFFF) | ((y & 0xFFFF) << 16));
+}
 
 // What the schedule gives before a frame's tick: cursor moves, activation, clicks.
 void deliverEvents(const Options& options, long frame) {
@@ -346,7 +348,9 @@ void deliverEvents(const Options& options, long frame) {
   }
 }
 
-bool ended(HANDLE winMainThread) { return WaitForSingleObject(winMainThread, 0) == WAIT_OBJECT_0; }
+bool ended(HANDLE winMainThread) {
+  return WaitForSingleObject(winMainThread, 0) == WAIT_OBJECT_0;
+}
 
 int run(const Options& options, HANDLE winMainThread) {
   // Frame 1's events come after the Open: the new frame thread has compiled the script and

@@ -14,7 +14,7 @@ struct HeadlessMessageBox {
   std::string text;     // CP932 bytes, as passed
   std::string caption;  // CP932 bytes, as passed
   UINT type;
-  DWORD threadId;       // the thread that showed it
+  DWORD threadId;  // the thread that showed it
 };
 
 // Every message box shown since the last clear, in order.
@@ -31,7 +31,7 @@ struct HeadlessWindowState {
   std::string title;  // CP932
   bool hasSmallIcon;  // a small icon is set (WM_SETICON ICON_SMALL with a non-null icon)
   HICON smallIcon;
-  RECT outer;         // outer rectangle in screen coordinates
+  RECT outer;  // outer rectangle in screen coordinates
   int clientWidth;
   int clientHeight;
   bool visible;

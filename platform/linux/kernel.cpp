@@ -54,7 +54,9 @@ std::mutex moduleNameMutex;
 std::string moduleNameOverride;  // CP932; empty: the real executable
 
 // Windows thread identifiers are non-zero multiples of 4.
-DWORD newThreadId() { return nextThreadId.fetch_add(4); }
+DWORD newThreadId() {
+  return nextThreadId.fetch_add(4);
+}
 
 void releaseObject(ThreadObject* object) {
   if (--object->references == 0) {
@@ -106,7 +108,9 @@ void (*layerSoundObserver)(LPCSTR sound, UINT flags) = nullptr;
 // ---------------------------------------------------------------------------------------------
 // The layer's lock and waits
 
-std::unique_lock<std::mutex> layerLock() { return std::unique_lock<std::mutex>(layerMutex); }
+std::unique_lock<std::mutex> layerLock() {
+  return std::unique_lock<std::mutex>(layerMutex);
+}
 
 void layerWakeAll() {
   // Every waiting thread is counted as running again until it has looked at its condition and
@@ -177,13 +181,17 @@ void layerCountThread() {
   }
 }
 
-bool layerIdle() { return countedWaiting == countedThreads; }
+bool layerIdle() {
+  return countedWaiting == countedThreads;
+}
 
 void layerWaitIdle(std::unique_lock<std::mutex>& lock) {
   layerChanged.wait(lock, [] { return countedWaiting == countedThreads; });
 }
 
-void setLastError(DWORD error) { lastError = error; }
+void setLastError(DWORD error) {
+  lastError = error;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Threads
@@ -213,7 +221,8 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   }
   ThreadObject* object = static_cast<ThreadObject*>(handle);
   ++object->references;  // the handle may be closed by another thread meanwhile
-  bool ended = layerWaitForHandles(lock, [object] { return object->ended; }, milliseconds);
+  bool ended = layerWaitForHandles(
+      lock, [object] { return object->ended; }, milliseconds);
   releaseObject(object);
   return ended ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
@@ -233,7 +242,9 @@ DWORD GetCurrentThreadId(void) {
   return currentThreadId;
 }
 
-DWORD GetLastError(void) { return lastError; }
+DWORD GetLastError(void) {
+  return lastError;
+}
 
 // ---------------------------------------------------------------------------------------------
 // The module and the current directory
@@ -293,8 +304,14 @@ DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
   return (DWORD)name.size();
 }
 
-BOOL IsDBCSLeadByte(BYTE c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+BOOL IsDBCSLeadByte(BYTE c) {
+  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
 
 // Sleep on Linux is as fine as the kernel's timers without asking.
-MMRESULT timeBeginPeriod(UINT) { return TIMERR_NOERROR; }
-MMRESULT timeEndPeriod(UINT) { return TIMERR_NOERROR; }
+MMRESULT timeBeginPeriod(UINT) {
+  return TIMERR_NOERROR;
+}
+MMRESULT timeEndPeriod(UINT) {
+  return TIMERR_NOERROR;
+}

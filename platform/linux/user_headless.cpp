@@ -28,7 +28,7 @@ constexpr DWORD errorClassAlreadyExists = 1410;
 constexpr DWORD clockStart = 100000;  // the virtual clock's reading at start and after a reset
 constexpr int defaultX = 24;          // where CW_USEDEFAULT places a window
 constexpr int defaultY = 24;
-constexpr int defaultWidth = 640;     // the size CW_USEDEFAULT gives
+constexpr int defaultWidth = 640;  // the size CW_USEDEFAULT gives
 constexpr int defaultHeight = 480;
 
 struct ClassRecord {
@@ -95,9 +95,9 @@ DWORD clockNow = clockStart;
 bool clockDriven = false;
 std::atomic<bool> clockReal{false};
 std::atomic<void (*)(DWORD reading)> clockObserver{nullptr};
-unsigned clockEpoch = 0;                // counts the driver's advances
-std::map<DWORD, DWORD> sleepers;        // driven clock: thread -> wake-up reading
-std::map<DWORD, unsigned> clockReaders; // driven clock: threads seen reading the clock
+unsigned clockEpoch = 0;                 // counts the driver's advances
+std::map<DWORD, DWORD> sleepers;         // driven clock: thread -> wake-up reading
+std::map<DWORD, unsigned> clockReaders;  // driven clock: threads seen reading the clock
 
 WindowRecord* findWindow(HWND window) {
   auto found = windows.find(window);
@@ -234,7 +234,8 @@ LRESULT sendAcross(std::unique_lock<std::mutex>& lock, DWORD owner, SentMessage*
   layerWakeAll();
   ThreadQueue& mine = queues[GetCurrentThreadId()];
   while (!sent->done) {
-    layerWait(lock, [&] { return sent->done || !mine.sent.empty(); }, INFINITE);
+    layerWait(
+        lock, [&] { return sent->done || !mine.sent.empty(); }, INFINITE);
     if (!sent->done) handleSentMessages(lock);
   }
   return sent->result;
@@ -638,7 +639,8 @@ BOOL GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
     handleSentMessages(lock);
     queue.newInput = false;
     if (takeMessage(me, window, filterMin, filterMax, true, msg)) return msg->message != WM_QUIT;
-    layerWait(lock, [&] { return queue.newInput || !queue.sent.empty(); }, INFINITE);
+    layerWait(
+        lock, [&] { return queue.newInput || !queue.sent.empty(); }, INFINITE);
   }
 }
 
@@ -650,7 +652,9 @@ BOOL PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT r
   return takeMessage(me, window, filterMin, filterMax, (removeFlags & PM_REMOVE) != 0, msg);
 }
 
-BOOL TranslateMessage(const MSG*) { return FALSE; }
+BOOL TranslateMessage(const MSG*) {
+  return FALSE;
+}
 
 LRESULT DispatchMessageA(const MSG* msg) {
   if (!msg || !msg->hwnd) return 0;
@@ -763,7 +767,8 @@ DWORD timeGetTime(void) {
     if (seen == clockReaders.end()) {
       unsigned epoch = clockEpoch;
       clockReaders[me] = epoch;
-      layerWait(lock, [epoch] { return clockEpoch != epoch || !clockDriven; }, INFINITE);
+      layerWait(
+          lock, [epoch] { return clockEpoch != epoch || !clockDriven; }, INFINITE);
     }
   }
   return clockNow;
@@ -793,13 +798,14 @@ void Sleep(DWORD milliseconds) {
   DWORD start = clockNow;
   unsigned epoch = clockEpoch;
   sleepers[me] = start + milliseconds;
-  layerWait(lock,
-            [&] {
-              if (!clockDriven) return true;
-              if (milliseconds == 0) return clockEpoch != epoch;
-              return clockNow - start >= milliseconds;
-            },
-            INFINITE);
+  layerWait(
+      lock,
+      [&] {
+        if (!clockDriven) return true;
+        if (milliseconds == 0) return clockEpoch != epoch;
+        return clockNow - start >= milliseconds;
+      },
+      INFINITE);
   sleepers.erase(me);
 }
 
@@ -869,9 +875,13 @@ void headlessReset() {
   layerWakeAll();
 }
 
-void headlessUseRealClock(bool real) { clockReal = real; }
+void headlessUseRealClock(bool real) {
+  clockReal = real;
+}
 
-void headlessSetClockObserver(void (*observer)(DWORD reading)) { clockObserver = observer; }
+void headlessSetClockObserver(void (*observer)(DWORD reading)) {
+  clockObserver = observer;
+}
 
 DWORD headlessClockNow() {
   auto lock = layerLock();

@@ -195,7 +195,8 @@ int compare(const char* a, const char* b) {
   long differing = 0;
   for (int y = 0; y < height; ++y) {
     const guchar* rowA = gdk_pixbuf_get_pixels(first) + (size_t)y * gdk_pixbuf_get_rowstride(first);
-    const guchar* rowB = gdk_pixbuf_get_pixels(second) + (size_t)y * gdk_pixbuf_get_rowstride(second);
+    const guchar* rowB =
+        gdk_pixbuf_get_pixels(second) + (size_t)y * gdk_pixbuf_get_rowstride(second);
     for (int x = 0; x < width; ++x) {
       if (memcmp(rowA + x * channels, rowB + x * channels, channels) != 0) ++differing;
     }

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include <atomic>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -58,7 +59,8 @@ TEST_F(HeadlessBackend, WindowGeometryFollowsTheFixedNonClientMetrics) {
   POINT point = {10, 20};
   ASSERT_TRUE(ClientToScreen(window, &point));
   EXPECT_EQ(point.x, outer.left + headlessFrameWidth + 10);
-  EXPECT_EQ(point.y, outer.top + headlessFrameWidth + headlessCaptionHeight + headlessMenuHeight + 20);
+  EXPECT_EQ(point.y,
+            outer.top + headlessFrameWidth + headlessCaptionHeight + headlessMenuHeight + 20);
   ASSERT_TRUE(ScreenToClient(window, &point));
   EXPECT_EQ(point.x, 10);
   EXPECT_EQ(point.y, 20);
@@ -68,7 +70,8 @@ TEST_F(HeadlessBackend, WindowGeometryFollowsTheFixedNonClientMetrics) {
   WindowPixels pixels;
   ASSERT_TRUE(lockWindowSurface(window, &pixels));
   EXPECT_EQ(pixels.width, 800 - 2 * headlessFrameWidth);
-  EXPECT_EQ(pixels.height, 600 - 2 * headlessFrameWidth - headlessCaptionHeight - headlessMenuHeight);
+  EXPECT_EQ(pixels.height,
+            600 - 2 * headlessFrameWidth - headlessCaptionHeight - headlessMenuHeight);
   unlockWindowSurface(window, false);
   HeadlessWindowState state;
   ASSERT_TRUE(headlessWindowState(window, &state));
@@ -276,6 +279,52 @@ TEST_F(HeadlessBackend, DrivenClockMovesOnlyWhenTheDriverAdvancesIt) {
   DWORD start = timeGetTime();
   Sleep(45);
   EXPECT_EQ(timeGetTime() - start, 45u);
+}
+
+}  // namespace
+
+namespace {
+
+std::atomic<bool> senderWentOn{false};
+std::atomic<bool> replyResult{false};
+
+LRESULT CALLBACK replyingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_USER) {
+    replyResult = ReplyMessage(99);
+    // The sender goes on while this handler still runs.
+    while (replyResult && !senderWentOn) std::this_thread::yield();
+    return 5;  // not seen: the answer was given
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+DWORD WINAPI sendAndNote(LPVOID parameter) {
+  LRESULT* result = static_cast<LRESULT*>(parameter);
+  *result = SendMessageA(reinterpret_cast<HWND>(*result), WM_USER, 0, 0);
+  senderWentOn = true;
+  return 0;
+}
+
+TEST_F(HeadlessBackend, ReplyMessageAnswersTheSenderBeforeTheHandlerEnds) {
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = replyingProcedure;
+  windowClass.lpszClassName = "Replying";
+  RegisterClassA(&windowClass);
+  HWND window =
+      CreateWindowExA(0, "Replying", "", 0, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+  EXPECT_FALSE(ReplyMessage(1));  // nothing sent from another thread is being handled
+  EXPECT_EQ(SendMessageA(window, WM_USER, 0, 0), 5);  // own thread: ReplyMessage does nothing
+  EXPECT_FALSE(replyResult.load());
+  senderWentOn = false;
+  LRESULT slot = reinterpret_cast<LRESULT>(window);
+  HANDLE thread = CreateThread(nullptr, 0, sendAndNote, &slot, 0, nullptr);
+  while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) != WAIT_OBJECT_0) {
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+  }
+  EXPECT_TRUE(replyResult.load());
+  EXPECT_EQ(slot, 99);
+  CloseHandle(thread);
 }
 
 }  // namespace

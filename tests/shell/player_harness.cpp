@@ -19,7 +19,7 @@ namespace {
 
 HANDLE winMainThread = nullptr;
 std::atomic<int> exitCode{-1};  // what WinMain returned
-bool firstFrameOfRun = false;  // the next tick is the first of a new frame thread
+bool firstFrameOfRun = false;   // the next tick is the first of a new frame thread
 
 DWORD WINAPI runWinMain(LPVOID) {
   static char commandLine[] = "";
@@ -103,7 +103,9 @@ bool playerEnded() {
   return winMainThread && WaitForSingleObject(winMainThread, 0) == WAIT_OBJECT_0;
 }
 
-int playerExitCode() { return playerEnded() ? exitCode.load() : -1; }
+int playerExitCode() {
+  return playerEnded() ? exitCode.load() : -1;
+}
 
 void stopPlayer() {
   if (winMainThread) {

@@ -135,8 +135,8 @@ TEST_F(Shell, StartsWithTheTitleAndTheExecutablesDirectoryAndNoRun) {
 }
 
 TEST_F(Shell, AClickBeforeTheRunStartsDoesNotCountButOneAfterTheOpenDoes) {
-  std::string path = write("a.spt", scriptText({"change_window_caption First",
-                                                "change_window_caption Second"}));
+  std::string path =
+      write("a.spt", scriptText({"change_window_caption First", "change_window_caption Second"}));
   click();
   headlessWaitIdle();
   openThroughMenu(path.c_str());
@@ -202,8 +202,8 @@ TEST_F(Shell, ASecondOpenStopsTheRunAndStartsAFreshOne) {
 }
 
 TEST_F(Shell, ACancelledOpenChangesNothingAndTheScriptGoesOn) {
-  std::string path = write("a.spt", scriptText({"change_window_caption One", "wait here",
-                                                "change_window_caption Two"}));
+  std::string path = write(
+      "a.spt", scriptText({"change_window_caption One", "wait here", "change_window_caption Two"}));
   openThroughMenu(path.c_str());
   click();
   runFrames(3);
@@ -240,9 +240,9 @@ TEST_F(Shell, AScriptThatCannotBeReadStillStartsARunOverAnEmptyList) {
 }
 
 TEST_F(Shell, InactiveFramesRunNoWorkAndTheScriptResumesWhereItStood) {
-  std::string path = write("a.spt", scriptText({"change_window_caption A",
-                                                "change_window_caption B",
-                                                "change_window_caption C"}));
+  std::string path =
+      write("a.spt", scriptText({"change_window_caption A", "change_window_caption B",
+                                 "change_window_caption C"}));
   openThroughMenu(path.c_str());
   click();
   nextFrame();
@@ -264,9 +264,10 @@ void recordTitleTime(HWND, UINT change) {
 }
 
 TEST_F(Shell, FramesStart31MillisecondsApartAcrossTheClocksWrap) {
-  std::string path = write("a.spt", scriptText({"change_window_caption 1", "change_window_caption 2",
-                                                "change_window_caption 3", "change_window_caption 4",
-                                                "change_window_caption 5"}));
+  std::string path = write(
+      "a.spt",
+      scriptText({"change_window_caption 1", "change_window_caption 2", "change_window_caption 3",
+                  "change_window_caption 4", "change_window_caption 5"}));
   const DWORD start = 0xFFFFFFFFu - 70;
   headlessSetClock(start);
   openThroughMenu(path.c_str());
@@ -306,7 +307,8 @@ TEST_P(ShellClosing, CleansUpOnceAndExitsWithZero) {
     runFrames(way == CloseWay::missingArgument ? 0 : 6);
   }
   if (way == CloseWay::fileExit) PostMessageA(mainWindow, WM_COMMAND, IDM_FILE_EXIT, 0);
-  if (way == CloseWay::closeBox || way == CloseWay::beforeAnyScript) PostMessageA(mainWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
+  if (way == CloseWay::closeBox || way == CloseWay::beforeAnyScript)
+    PostMessageA(mainWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
   headlessWaitIdle();
 
   ASSERT_TRUE(playerEnded());
@@ -342,10 +344,11 @@ INSTANTIATE_TEST_SUITE_P(EveryWay, ShellClosing,
 
 TEST_F(Shell, StoppingInsideTheFrameThreadsOwnCloseNeitherHangsNorTouchesFreedState) {
   write("red.bmp", solidBmp(4, 4, 0, 0, 255));
-  std::string ending = write("end.spt", scriptText({"bitmap_load 0 red.bmp",
-                                                    "bitmap_show 0 0 0 4 4 0 0 0", "script_end"}));
-  std::string broken = write("broken.spt", scriptText({"bitmap_load 0 red.bmp",
-                                                       "change_window_size 1"}));
+  std::string ending =
+      write("end.spt",
+            scriptText({"bitmap_load 0 red.bmp", "bitmap_show 0 0 0 4 4 0 0 0", "script_end"}));
+  std::string broken =
+      write("broken.spt", scriptText({"bitmap_load 0 red.bmp", "change_window_size 1"}));
   stopPlayer();
   for (int round = 0; round < 1000; ++round) {
     ASSERT_TRUE(startPlayer(base));
@@ -392,6 +395,33 @@ TEST_F(Shell, OpeningAgainAndAgainWhileFramesRunFreely) {
   for (const SoundSlot& slot : soundSlots) EXPECT_EQ(slot.image, nullptr);
 }
 
+// An Open that arrives while the frame thread's WM_CLOSE at the end of the script is being sent:
+// the window may close inside the Open's stop, and then nothing may start again.
+TEST_F(Shell, AnOpenRacingTheEndOfTheScriptLeavesNothingRunning) {
+  std::string ending = write("end.spt", scriptText({"script_end"}));
+  char name[PATH_MAX];
+  ASSERT_TRUE(realpath(ending.c_str(), name));
+  stopPlayer();
+  for (int round = 0; round < 200; ++round) {
+    ASSERT_TRUE(startPlayer(base));
+    headlessDriveClock(false);  // frames run freely, beside the main thread
+    headlessSetOpenFileResult(name);
+    PostMessageA(mainWindow, WM_COMMAND, IDM_FILE_OPEN, 0);
+    for (int i = 0; i < 3; ++i) {
+      click();
+      usleep(50 * (round % 7));
+      PostMessageA(mainWindow, WM_COMMAND, IDM_FILE_OPEN, 0);
+    }
+    for (int i = 0; i < 5000 && !playerEnded(); ++i) {
+      click();
+      usleep(200);
+    }
+    ASSERT_TRUE(playerEnded()) << "round " << round;
+    ASSERT_EQ(playerExitCode(), 0);
+    stopPlayer();
+  }
+}
+
 TEST(WorkingDirectory, EndsAtTheLastSeparatorCountingWholeCharacters) {
   struct Case {
     const char* module;
@@ -399,7 +429,7 @@ TEST(WorkingDirectory, EndsAtTheLastSeparatorCountingWholeCharacters) {
   } cases[] = {
       {"D:\\stories\\player.exe", "D:\\stories\\"},
       {"C:\\player.exe", "C:\\"},
-      {"C:\\dir\\\x95\x5C.exe", "C:\\dir\\"},        // 表.exe: its trail byte is 0x5C
+      {"C:\\dir\\\x95\x5C.exe", "C:\\dir\\"},                  // 表.exe: its trail byte is 0x5C
       {"C:\\\x83\x5C\\x\\\x83\x5C.exe", "C:\\\x83\x5C\\x\\"},  // ソ as a folder and a name
       {"/home/user/torvane", "/home/user/"},
       {"player.exe", ""},

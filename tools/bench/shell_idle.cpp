@@ -40,11 +40,16 @@ std::atomic<bool> recording{false};
 void record(bool presented, DWORD reading) {
   if (!recording) return;
   size_t index = eventCount.fetch_add(1);
-  int64_t at = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+  int64_t at =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
   if (index < maxEvents) events[index] = Event{presented, reading, at};
 }
-void onReading(DWORD reading) { record(false, reading); }
-void onPresented(HWND) { record(true, 0); }
+void onReading(DWORD reading) {
+  record(false, reading);
+}
+void onPresented(HWND) {
+  record(true, 0);
+}
 
 std::vector<Event> frameStarts(size_t count) {
   std::vector<Event> starts;
@@ -82,7 +87,9 @@ std::string bmp(int width, int height, uint32_t (*pixel)(int, int)) {
   return out;
 }
 
-uint32_t background(int x, int y) { return (uint32_t)((x * 255 / 640) << 16 | (y * 255 / 480) << 8 | 128); }
+uint32_t background(int x, int y) {
+  return (uint32_t)((x * 255 / 640) << 16 | (y * 255 / 480) << 8 | 128);
+}
 uint32_t sprite(int x, int y) {
   int dx = x - 48, dy = y - 48;
   return dx * dx + dy * dy < 40 * 40 ? 0x3050E0 : 0xFF00FF;
@@ -170,11 +177,13 @@ int main(int argc, char** argv) {
     auto at = [&](double q) { return intervals[(size_t)(q * (intervals.size() - 1))]; };
     printf("frames: %zu; frame-to-frame interval ms: min %.3f, median %.3f, p99 %.3f, max %.3f\n",
            frames, intervals.front(), at(0.5), at(0.99), intervals.back());
-    size_t below = std::count_if(intervals.begin(), intervals.end(), [](double v) { return v < 31.0; });
+    size_t below =
+        std::count_if(intervals.begin(), intervals.end(), [](double v) { return v < 31.0; });
     printf("intervals below 31 ms: %zu (a millisecond clock: 31 readings apart can be 30.0x ms)\n",
            below);
     printf("starts less than 31 clock readings apart: %zu\n", belowPeriodByClock);
-    size_t below30 = std::count_if(intervals.begin(), intervals.end(), [](double v) { return v < 30.0; });
+    size_t below30 =
+        std::count_if(intervals.begin(), intervals.end(), [](double v) { return v < 30.0; });
     printf("intervals below 30 ms: %zu\n", below30);
   }
   printf("peak memory (max RSS): %ld KiB\n", usage.ru_maxrss);
