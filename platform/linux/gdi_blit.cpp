@@ -19,6 +19,11 @@
 
 #include "platform/linux/gdi_objects.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define TORVANE_HAVE_SSSE3_PATH 1
+#endif
+
 namespace {
 
 typedef uint32_t Pixels4 __attribute__((vector_size(16)));
@@ -203,6 +208,40 @@ inline uint32_t packField(uint32_t channel, const Field& field) {
 
 // --- Conversions ------------------------------------------------------------------------------
 
+// 24-bpp pixels (B, G, R bytes) to 0x00RRGGBB: the opaque draw of most bitmap files, every frame.
+void rgb24ToRgb32Plain(const uint8_t* p, uint32_t* out, int count) {
+  for (int i = 0; i < count; ++i, p += 3) {
+    out[i] = p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
+  }
+}
+
+#ifdef TORVANE_HAVE_SSSE3_PATH
+// Four pixels per byte shuffle. Each step reads 16 bytes of which it uses 12, so it runs while
+// the read stays within the row's pixels and leaves the last few to the plain loop.
+__attribute__((target("ssse3"))) void rgb24ToRgb32Shuffled(const uint8_t* p, uint32_t* out,
+                                                           int count) {
+  const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  int i = 0;
+  for (; i + 6 <= count; i += 4) {
+    __m128i source = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + size_t(i) * 3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_shuffle_epi8(source, spread));
+  }
+  rgb24ToRgb32Plain(p + size_t(i) * 3, out + i, count - i);
+}
+
+const bool haveSsse3 = __builtin_cpu_supports("ssse3");
+#endif
+
+void rgb24ToRgb32(const uint8_t* p, uint32_t* out, int count) {
+#ifdef TORVANE_HAVE_SSSE3_PATH
+  if (haveSsse3) {
+    rgb24ToRgb32Shuffled(p, out, count);
+    return;
+  }
+#endif
+  rgb24ToRgb32Plain(p, out, count);
+}
+
 // A source row as rgb colours. monochromeColors: what 0 and 1 of a monochrome bitmap become.
 void readRgbRow(const PixelView& view, int x, int y, int count, uint32_t* out,
                 const uint32_t monochromeColors[2]) {
@@ -214,10 +253,7 @@ void readRgbRow(const PixelView& view, int x, int y, int count, uint32_t* out,
     return;
   }
   if (format.bitsPerPixel == 24) {
-    const uint8_t* p = row + size_t(x) * 3;
-    for (int i = 0; i < count; ++i, p += 3) {
-      out[i] = p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
-    }
+    rgb24ToRgb32(row + size_t(x) * 3, out, count);
     return;
   }
   readRawRow(view, x, y, count, out);

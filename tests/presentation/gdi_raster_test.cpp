@@ -254,6 +254,32 @@ TEST(GdiRaster, ABitmapCopiedOntoItselfReadsTheSourceBeforeWritingIt) {
   destroyCanvas(&canvas);
 }
 
+// Rows of 24-bpp pixels converted to 32 bpp from every start column and for every length up to
+// a row: the converter works in blocks of pixels, and each block boundary must land right.
+TEST(GdiRaster, TwentyFourBitRowsConvertFromAnyColumnForAnyLength) {
+  const int width = 37;
+  PixelCanvas source = createCanvas(width, 1, 24);
+  for (int x = 0; x < width; ++x) {
+    source.bits[x * 3 + 0] = (uint8_t)(x + 1);      // blue
+    source.bits[x * 3 + 1] = (uint8_t)(x + 0x40);   // green
+    source.bits[x * 3 + 2] = (uint8_t)(x + 0x80);   // red
+  }
+  PixelCanvas dest = createCanvas(width, 1, 32);
+  for (int start = 0; start < width; ++start) {
+    for (int length = 1; start + length <= width; ++length) {
+      fillCanvas(dest, 0x010101);
+      ASSERT_TRUE(BitBlt(dest.dc, 0, 0, length, 1, source.dc, start, 0, SRCCOPY));
+      for (int x = 0; x < width; ++x) {
+        int u = start + x;
+        COLORREF expected = x < length ? RGB(u + 0x80, u + 0x40, u + 1) : 0x010101;
+        ASSERT_EQ(canvasColor(dest, x, 0), expected) << start << "+" << length << " at " << x;
+      }
+    }
+  }
+  destroyCanvas(&dest);
+  destroyCanvas(&source);
+}
+
 int bitsPerPixelOf(HBITMAP bitmap) {
   BITMAP info = {};
   if (GetObjectA(bitmap, sizeof info, &info) != (int)sizeof info) return -1;
