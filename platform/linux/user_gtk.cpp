@@ -13,7 +13,6 @@
 // loop (also inside modal dialogs), while the sender waits.
 #include "platform/linux/user_gtk.h"
 
-#include <gdk/gdkx.h>
 #include <time.h>
 
 #include <algorithm>
@@ -368,13 +367,6 @@ gboolean onConfigure(GtkWidget*, GdkEventConfigure*, gpointer data) {
   fitClientToOuterSize(window);
   refreshClientOrigin(window);
   return FALSE;
-}
-
-void onClientRealize(GtkWidget* widget, gpointer) {
-  // On X11 the client area gets a window of its own, so that a screenshot of it shows exactly
-  // the client area, as on Windows.
-  GdkWindow* client = gtk_widget_get_window(widget);
-  if (client && GDK_IS_X11_WINDOW(client)) gdk_window_ensure_native(client);
 }
 
 void onClientSizeAllocate(GtkWidget*, GdkRectangle* allocation, gpointer data) {
@@ -742,7 +734,6 @@ HWND CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD style, in
   g_signal_connect(window->client, "motion-notify-event", G_CALLBACK(onPointerMotion), nullptr);
   g_signal_connect(window->client, "enter-notify-event", G_CALLBACK(onPointerCrossing), nullptr);
   g_signal_connect(window->client, "leave-notify-event", G_CALLBACK(onPointerCrossing), nullptr);
-  g_signal_connect_after(window->client, "realize", G_CALLBACK(onClientRealize), nullptr);
   g_signal_connect(window->client, "size-allocate", G_CALLBACK(onClientSizeAllocate), window);
   g_signal_connect(window->client, "draw", G_CALLBACK(onClientDraw), window);
   g_signal_connect(window->client, "button-press-event", G_CALLBACK(onClientButton), window);

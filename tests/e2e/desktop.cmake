@@ -18,3 +18,18 @@ if(NOT WIN32 AND TARGET tv_user_gtk)
   set_tests_properties(desktop_backend PROPERTIES LABELS "e2e;desktop" TIMEOUT 300
                        ENVIRONMENT "${torvane_desktop_environment}")
 endif()
+
+# The desktop scenarios of the players: the GTK player here; torvane.exe under Wine, when a
+# Windows build is at hand. Their pictures come from torvane-run, so they need this build's.
+if(NOT WIN32 AND TARGET torvane AND TARGET torvane-run)
+  add_executable(e2e_await_picture "${CMAKE_CURRENT_SOURCE_DIR}/await_picture.cpp")
+  target_link_libraries(e2e_await_picture PRIVATE PkgConfig::X11 PkgConfig::GDKPIXBUF)
+  foreach(scenario demo cancel exit closebox reopen)
+    add_test(NAME desktop_gtk_${scenario}
+             COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/with-xvfb.sh"
+                     "${CMAKE_CURRENT_SOURCE_DIR}/desktop_gtk.sh" ${scenario}
+                     "$<TARGET_FILE_DIR:torvane>" $<TARGET_FILE:e2e_await_picture>)
+    set_tests_properties(desktop_gtk_${scenario} PROPERTIES LABELS "e2e;desktop" TIMEOUT 180
+                         ENVIRONMENT "${torvane_desktop_environment}")
+  endforeach()
+endif()

@@ -375,6 +375,40 @@ TEST_F(DesktopBackend, ClientAreaShowsTheSurfaceUnscaledAtItsTopLeft) {
   EXPECT_EQ(pixelAt(10, 21), 0xFFFFFFu);
 }
 
+// What the screen shows at a client point, read from the root window: what a person sees.
+uint32_t screenPixel(HWND window, int x, int y) {
+  POINT point = {x, y};
+  ClientToScreen(window, &point);
+  GdkPixbuf* shot = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), point.x, point.y, 1, 1);
+  if (!shot) return 0xFFFFFFFFu;
+  const guchar* p = gdk_pixbuf_get_pixels(shot);
+  uint32_t rgb = (p[0] << 16) | (p[1] << 8) | p[2];
+  g_object_unref(shot);
+  return rgb;
+}
+
+TEST_F(DesktopBackend, ClientAreaIsShownAgainAfterADialogCoveredIt) {
+  RECT client;
+  GetClientRect(window, &client);
+  int cx = client.right / 2, cy = client.bottom / 2;  // a message box is centred on its owner
+  HDC dc = GetDC(window);
+  SetPixel(dc, cx, cy, RGB(0, 0, 255));
+  ReleaseDC(window, dc);
+  ASSERT_TRUE(runUntil([&] { return screenPixel(window, cx, cy) == 0x0000FFu; }));
+  bool covered = false;
+  later([&] {
+    GtkWindow* box = findToplevel("Cover");
+    if (!box || !gtk_widget_get_mapped(GTK_WIDGET(box))) return false;
+    if (screenPixel(window, cx, cy) == 0x0000FFu) return false;  // not drawn over yet
+    covered = true;
+    gtk_dialog_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
+    return true;
+  });
+  MessageBoxA(window, "\x81\x9B", "Cover", MB_OK);
+  ASSERT_TRUE(covered);
+  EXPECT_TRUE(runUntil([&] { return screenPixel(window, cx, cy) == 0x0000FFu; }));
+}
+
 TEST_F(DesktopBackend, PaintComesThroughTheMessageLoopAndBeginPaintValidates) {
   runUntil([] { return false; }, 100);
   int before = countSeen(WM_PAINT);

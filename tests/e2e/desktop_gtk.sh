@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# The Linux player on a desktop: the real torvane, driven through its menu, the GTK Open dialog
+# and clicks, on an X display of its own (run it through with-xvfb.sh). At every point where the
+# script waits for a click the client area must equal, pixel for pixel, the picture torvane-run
+# writes for the same point of the same story.
+#
+# Usage: desktop_gtk.sh SCENARIO TOOLS_DIR AWAIT_TOOL
+#   TOOLS_DIR holds torvane, torvane-run and the demo; AWAIT_TOOL is e2e_await_picture.
+#   demo      the demo story from File > Open to the end message (the first choice's branch)
+#   cancel    an Open dialog cancelled while a script runs changes nothing
+#   exit      File > Exit while a script runs ends the program with status 0
+#   closebox  the close box while a script runs ends the program with status 0
+#   reopen    a second Open while a script runs starts the script afresh
+set -euo pipefail
+scenario=$1
+tools=$(cd "$2" && pwd)
+await_tool=$3
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/desktop_lib.sh"
+source "$here/demo_schedule.sh"
+
+player_title="Torvane ver1.03"
+story_title="星見の丘　―　Torvaneデモ"
+
+convert -size 640x480 xc:white "$work/white.png"
+convert -size 640x480 xc:black "$work/black.png"
+make_demo_references "$tools/torvane-run" "$tools" "$work" forest
+
+start_player "$tools/torvane"
+focus_player
+poll measure_gtk_client_offsets || fail "no white client area under the menu bar at start-up"
+
+open_demo() {
+  choose_menu_item 1
+  open_in_gtk_dialog "$tools/demo.spt"
+  focus_player
+  await_picture "$work/black.png"
+}
+
+# Clicks where no choice is and waits for the picture the click leads to.
+click_to() {
+  click_client "$neutral_x" "$neutral_y"
+  await_picture "$@"
+}
+
+title_is() { [ "$(xdotool getwindowname "$main_window")" = "$1" ]; }
+has_icon() { xprop -id "$main_window" _NET_WM_ICON | grep -q "Icon ("; }
+has_no_icon() { ! has_icon; }
+outer_is() { geometry_of "$main_window" && [ "$geometry_x,$geometry_y,${geometry_w}x$geometry_h" = "$1" ]; }
+
+case "$scenario" in
+  demo)
+    # Before any script the client area is the class's white background.
+    await_picture "$work/white.png"
+    open_demo
+    click_to "$work/step1.png"
+    poll title_is "$story_title" || fail "the story's caption was not shown"
+    poll has_icon || fail "the story's icon was not shown"
+    click_to "$work/step2.png"
+    # Without a window manager there is no frame: the outer rectangle is the window's own.
+    poll outer_is "60,40,680x580" || fail "the window was not moved to 60,40 680x580"
+    click_to "$work/step3.png" --mask "$stars_rect" --mask "$lantern_rect"
+    click_to "$work/step4.png"
+    click_to "$work/step5.png"
+    move_to_client "$choice1_x" "$choice1_y"
+    await_picture "$work/step6.png"
+    click_client "$choice1_x" "$choice1_y"
+    await_picture "$work/step7.png"
+    click_to "$work/step8.png"
+    click_client "$neutral_x" "$neutral_y"
+    box=$(await_window "END")
+    xdotool windowfocus --sync "$box"
+    xdotool key Return
+    await_exit 0
+    ;;
+  cancel)
+    open_demo
+    click_to "$work/step1.png"
+    choose_menu_item 1
+    dialog=$(await_window "スクリプトファイル読み込み")
+    xdotool windowfocus --sync "$dialog"
+    xdotool key Escape
+    dialog_gone() { ! window_named "スクリプトファイル読み込み" >/dev/null; }
+    poll dialog_gone || fail "the Open dialog did not close"
+    focus_player
+    await_picture "$work/step1.png"
+    title_is "$story_title" || fail "the caption changed"
+    click_to "$work/step2.png"
+    ;;
+  exit)
+    open_demo
+    click_to "$work/step1.png"
+    choose_menu_item 2
+    await_exit 0
+    ;;
+  closebox)
+    open_demo
+    click_to "$work/step1.png"
+    python3 "$here/close_window.py" "$main_window"
+    await_exit 0
+    ;;
+  reopen)
+    open_demo
+    click_to "$work/step1.png"
+    click_to "$work/step2.png"
+    poll has_icon || fail "the story's icon was not shown"
+    open_demo
+    # A new run: title and small icon back to the start's, the window where the old run put it.
+    poll title_is "$player_title" || fail "the title was not reset"
+    poll has_no_icon || fail "the icon was not reset"
+    outer_is "60,40,680x580" || fail "the window did not keep its place and size"
+    click_to "$work/step1.png"
+    click_to "$work/step2.png"
+    ;;
+  *)
+    fail "unknown scenario $scenario"
+    ;;
+esac
+if [ -n "$player_pid" ]; then
+  choose_menu_item 2
+  await_exit 0
+fi
+echo "PASS: $scenario"

@@ -1,0 +1,167 @@
+# What the desktop tests share: starting a player on the test's own X display (with-xvfb.sh,
+# no window manager), finding its windows, clicking, typing, and comparing screenshots of its
+# client area with the pictures torvane-run wrote for the same moments. Sourced, not run.
+#
+# Nothing here sleeps for a guessed time: every step waits for what it needs to see (a window,
+# a picture, the end of the process) and fails after a timeout.
+
+timeout_seconds=${TORVANE_E2E_TIMEOUT:-20}  # for any single thing awaited
+work=$(mktemp -d)
+player_pid=""
+
+fail() {
+  echo "FAIL: $*" >&2
+  if [ -n "${last_shot:-}" ] && [ -f "$last_shot" ]; then
+    cp "$last_shot" "${TORVANE_E2E_KEEP:-/tmp}/torvane-e2e-last-shot.png" 2>/dev/null &&
+      echo "  last screenshot: ${TORVANE_E2E_KEEP:-/tmp}/torvane-e2e-last-shot.png" >&2
+  fi
+  exit 1
+}
+
+finish() {
+  if [ -n "$player_pid" ] && kill -0 "$player_pid" 2>/dev/null; then kill -9 "$player_pid"; fi
+  rm -rf "$work"
+}
+trap finish EXIT
+
+# Runs "$@" until it succeeds, for at most $timeout_seconds; false when it never did.
+poll() {
+  local deadline=$((SECONDS + timeout_seconds))
+  until "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.05
+  done
+}
+
+# The first visible window named exactly $1, printed; false when there is none yet.
+window_named() {
+  local found
+  found=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1)
+  [ -n "$found" ] && echo "$found"
+}
+
+await_window() {
+  local id
+  poll window_named "$1" >/dev/null || fail "no window named '$1' appeared"
+  id=$(window_named "$1")
+  echo "$id"
+}
+
+# Geometry of an X window: sets geometry_x, geometry_y (on the screen), geometry_w, geometry_h.
+geometry_of() {
+  local info
+  info=$(xwininfo -id "$1") || return 1
+  geometry_x=$(sed -n 's/.*Absolute upper-left X: *\(-\?[0-9]*\).*/\1/p' <<<"$info")
+  geometry_y=$(sed -n 's/.*Absolute upper-left Y: *\(-\?[0-9]*\).*/\1/p' <<<"$info")
+  geometry_w=$(sed -n 's/.*Width: *\([0-9]*\).*/\1/p' <<<"$info")
+  geometry_h=$(sed -n 's/.*Height: *\([0-9]*\).*/\1/p' <<<"$info")
+}
+
+# Where the client area lies inside the player's window: rows of menu bar (and, under Wine,
+# frame and caption) above it, columns of frame left of it and right of it, rows below it.
+# Measured once by the scenario (measure_client_offsets) on the start-up window, whose client
+# area is all white.
+client_top=0 client_left=0 client_right=0 client_bottom=0
+
+# The client area on the screen: sets client_x, client_y, client_w, client_h.
+find_client() {
+  geometry_of "$1" || return 1
+  client_x=$((geometry_x + client_left)) client_y=$((geometry_y + client_top))
+  client_w=$((geometry_w - client_left - client_right))
+  client_h=$((geometry_h - client_top - client_bottom))
+  [ "$client_w" -gt 0 ] && [ "$client_h" -gt 0 ]
+}
+
+# The colour of one pixel of the screen, as "r,g,b".
+pixel_at() {
+  convert x:root -crop "1x1+$1+$2" -depth 8 txt:- 2>/dev/null |
+    sed -n 's/^0,0: (\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
+}
+
+# The GTK player's window holds the menu bar over the client area, edge to edge: the client
+# area starts at the first row, going down the middle of the window, that is white (the
+# start-up background) and stays white to the bottom.
+measure_gtk_client_offsets() {
+  geometry_of "$main_window"
+  local column="$work/column.txt" row
+  convert x:root -crop "1x${geometry_h}+$((geometry_x + geometry_w / 2))+$geometry_y" -depth 8 \
+    txt:- >"$column"
+  row=$(awk -F'[,:()]' 'NR > 1 { white = ($4 == 255 && $5 == 255 && $6 == 255);
+          if (!white) last = $2 } END { print last + 1 }' "$column")
+  [ "$row" -gt 0 ] && [ "$row" -lt 100 ] || return 1
+  client_top=$row client_left=0 client_right=0 client_bottom=0
+}
+
+# Clicks the left button at client coordinates of the player's window.
+click_client() {
+  find_client "$main_window" || fail "the player's client area is gone"
+  xdotool mousemove $((client_x + $1)) $((client_y + $2)) click 1
+}
+
+move_to_client() {
+  find_client "$main_window" || fail "the player's client area is gone"
+  xdotool mousemove $((client_x + $1)) $((client_y + $2))
+}
+
+# Waits until the client area shows a 640x480 picture of the virtual screen: unscaled at its
+# top-left corner, the window's white background where the client area is larger. Options after
+# the picture: "--mask X,Y,W,H" leaves a rectangle out (it animates, or Wine draws its text),
+# "--red X,Y,W,H" also wants a red (highlighted) choice there. $await_tool does the looking.
+await_picture() {
+  local picture=$1
+  shift
+  "$await_tool" "$main_window" "$client_top" "$client_left" "$client_right" "$client_bottom" \
+    "$picture" "$timeout_seconds" --save "$work/last-shot.png" "$@" ||
+    { last_shot="$work/last-shot.png"; fail "the client area never showed $(basename "$picture")"; }
+}
+
+# Opens the menu "ファイル" with the mouse and picks its n-th item (1: 開く, 2: 終了) with the
+# keyboard, once the menu is up.
+choose_menu_item() {
+  local before
+  geometry_of "$main_window"
+  before=$(xdotool search --onlyvisible --pid "$player_pid" 2>/dev/null | wc -l)
+  xdotool mousemove $((geometry_x + 20)) $((geometry_y + 10)) click 1
+  menu_is_up() { [ "$(xdotool search --onlyvisible --pid "$player_pid" 2>/dev/null | wc -l)" -gt "$before" ]; }
+  poll menu_is_up || fail "the menu did not open"
+  local keys=()
+  for _ in $(seq 1 "$1"); do keys+=(Down); done
+  xdotool key "${keys[@]}" Return
+}
+
+# Types a path into the GTK Open dialog and confirms it.
+open_in_gtk_dialog() {
+  local dialog
+  dialog=$(await_window "スクリプトファイル読み込み")
+  xdotool windowfocus --sync "$dialog"
+  xdotool key --clearmodifiers ctrl+l
+  xdotool type --delay 5 "$1"
+  xdotool key Return
+  dialog_gone() { ! window_named "スクリプトファイル読み込み" >/dev/null; }
+  poll dialog_gone || fail "the Open dialog did not close"
+}
+
+start_player() {
+  "$@" &
+  player_pid=$!
+  main_window=$(await_window "Torvane ver1.03")
+}
+
+# Waits for the player to end and checks its exit status.
+await_exit() {
+  local deadline=$((SECONDS + timeout_seconds))
+  while kill -0 "$player_pid" 2>/dev/null; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "the player did not end"
+    sleep 0.05
+  done
+  local status=0
+  wait "$player_pid" || status=$?
+  player_pid=""
+  [ "$status" -eq "${1:-0}" ] || fail "the player ended with status $status, not ${1:-0}"
+}
+
+# Makes the player's window the focused one: without a window manager nobody else does, and an
+# application that is not active runs no frames.
+focus_player() {
+  xdotool windowfocus --sync "$main_window" 2>/dev/null || xdotool windowfocus "$main_window"
+}
