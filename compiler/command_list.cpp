@@ -23,7 +23,9 @@ struct LastAppend {
 };
 LastAppend lastAppend = {nullptr, nullptr, nullptr};
 
-void forgetLastAppend() { lastAppend = {nullptr, nullptr, nullptr}; }
+void forgetLastAppend() {
+  lastAppend = {nullptr, nullptr, nullptr};
+}
 
 // A node of the list under head from which its tail can be walked to: the node appended last
 // when that append went to this same list, else the head.
@@ -77,7 +79,7 @@ bool appendCommand(CommandNode*& head, char* const* strings, int n) {
   for (int i = 0; i < n; ++i) {
     node->args[i] = duplicateString(strings[i]);
     if (!node->args[i]) {
-      // Out of memory half-way: the node was never linked, so dropping it leaves the list as it was.
+      // Out of memory half-way: the node was never linked; dropping it leaves the list as it was.
       for (int j = 0; j < i; ++j) free(node->args[j]);
       free(node);
       return false;

@@ -15,25 +15,32 @@ constexpr int maxCommandTokens = 13;  // anim_play's name and its twelve argumen
 
 // The form of a fixed-shape command: how many tokens it takes and which of them are checked.
 struct CommandShape {
-  int tokens;          // argCount of its nodes, the name included
-  bool nameAsRead;     // argument 0 keeps the line's CR LF when the command stands alone
-  const char* checks;  // one letter for each argument 1 to tokens - 1:
-                       // '-' taken as it is, 'N' a number, 'S' an image or sound slot (a number below 10)
+  int tokens;       // argCount of its nodes, the name included
+  bool nameAsRead;  // argument 0 keeps the line's CR LF when the command stands alone
+  // One letter for each argument 1 to tokens - 1: '-' taken as it is, 'N' a number,
+  // 'S' an image or sound slot (a number below 10).
+  const char* checks;
 };
 
-constexpr CommandShape slotPairShape = {2, true, "S"};                 // bitmap_delete, bitmap_hide, se_delete, se_stop
-constexpr CommandShape slotTripleShape = {3, true, "S-"};              // bitmap_load, se_load, se_play
-constexpr CommandShape bitmapShowShape = {9, true, "S-------"};        // bitmap_show
-constexpr CommandShape bgmLoadShape = {3, true, "N-"};                 // bgm_load
-constexpr CommandShape bgmPairShape = {2, true, "N"};                  // bgm_delete, bgm_play, bgm_stop
-constexpr CommandShape menuShape = {3, false, "--"};                   // menu
-constexpr CommandShape numberTripleShape = {3, false, "NN"};           // msg_window_open, anim_stop
-constexpr CommandShape numberPairShape = {2, false, "N"};              // msg_window_close, anim_hide
-constexpr CommandShape ifShape = {5, false, "--N-"};                   // if
-constexpr CommandShape namePairShape = {2, false, "-"};                // jmp, change_window_icon, change_text_color
-constexpr CommandShape setTextPosShape = {6, false, "NNNNN"};          // set_text_pos
-constexpr CommandShape animPlayShape = {13, false, "NNNNNNNNNNNN"};    // anim_play
-constexpr CommandShape windowSizeShape = {5, false, "NNNN"};           // change_window_size
+// bitmap_delete, bitmap_hide, se_delete, se_stop
+constexpr CommandShape slotPairShape = {2, true, "S"};
+// bitmap_load, se_load, se_play
+constexpr CommandShape slotTripleShape = {3, true, "S-"};
+constexpr CommandShape bitmapShowShape = {9, true, "S-------"};
+constexpr CommandShape bgmLoadShape = {3, true, "N-"};
+// bgm_delete, bgm_play, bgm_stop
+constexpr CommandShape bgmPairShape = {2, true, "N"};
+constexpr CommandShape menuShape = {3, false, "--"};
+// msg_window_open, anim_stop
+constexpr CommandShape numberTripleShape = {3, false, "NN"};
+// msg_window_close, anim_hide
+constexpr CommandShape numberPairShape = {2, false, "N"};
+constexpr CommandShape ifShape = {5, false, "--N-"};
+// jmp, change_window_icon, change_text_color
+constexpr CommandShape namePairShape = {2, false, "-"};
+constexpr CommandShape setTextPosShape = {6, false, "NNNNN"};
+constexpr CommandShape animPlayShape = {13, false, "NNNNNNNNNNNN"};
+constexpr CommandShape windowSizeShape = {5, false, "NNNN"};
 
 // An allocation failed: the line gives no node and no later line is read, so the list holds the
 // script's lines up to the one before, whole, and the script runs as far as that.
@@ -115,19 +122,11 @@ void parseCaption(char* line) {
   parseTokens(line, args, 2);
 }
 
-void parseSlotPair(char* line) { parseFixedShape(line, slotPairShape); }
-void parseSlotTriple(char* line) { parseFixedShape(line, slotTripleShape); }
-void parseBitmapShow(char* line) { parseFixedShape(line, bitmapShowShape); }
-void parseBgmLoad(char* line) { parseFixedShape(line, bgmLoadShape); }
-void parseBgmPair(char* line) { parseFixedShape(line, bgmPairShape); }
-void parseMenu(char* line) { parseFixedShape(line, menuShape); }
-void parseNumberTriple(char* line) { parseFixedShape(line, numberTripleShape); }
-void parseNumberPair(char* line) { parseFixedShape(line, numberPairShape); }
-void parseIf(char* line) { parseFixedShape(line, ifShape); }
-void parseNamePair(char* line) { parseFixedShape(line, namePairShape); }
-void parseSetTextPos(char* line) { parseFixedShape(line, setTextPosShape); }
-void parseAnimPlay(char* line) { parseFixedShape(line, animPlayShape); }
-void parseWindowSize(char* line) { parseFixedShape(line, windowSizeShape); }
+// The parser of every command of one shape.
+template <const CommandShape& shape>
+void parseShape(char* line) {
+  parseFixedShape(line, shape);
+}
 
 }  // namespace
 
@@ -163,40 +162,42 @@ const char* const commandNames[commandCount] = {
     "change_window_size",     // 27
     "anim_hide",              // 28
 };
-static_assert(sizeof(commandNames) / sizeof(commandNames[0]) == commandCount, "one name per command");
+static_assert(sizeof(commandNames) / sizeof(commandNames[0]) == commandCount,
+              "one name per command");
 
 const CommandParser commandParsers[commandCount] = {
-    parseCaption,       //  0 change_window_caption  2 tokens, a missing caption only drops the line
-    parseOneToken,      //  1 script_start           1 token
-    parseOneToken,      //  2 script_end             1 token
-    parseSlotTriple,    //  3 bitmap_load            3 tokens, slot
-    parseSlotPair,      //  4 bitmap_delete          2 tokens, slot
-    parseBitmapShow,    //  5 bitmap_show            9 tokens, slot
-    parseSlotPair,      //  6 bitmap_hide            2 tokens, slot
-    parseSlotTriple,    //  7 se_load                3 tokens, slot
-    parseSlotPair,      //  8 se_delete              2 tokens, slot
-    parseSlotTriple,    //  9 se_play                3 tokens, slot
-    parseSlotPair,      // 10 se_stop                2 tokens, slot
-    parseBgmLoad,       // 11 bgm_load               3 tokens, number
-    parseBgmPair,       // 12 bgm_delete             2 tokens, number
-    parseBgmPair,       // 13 bgm_play               2 tokens, number
-    parseBgmPair,       // 14 bgm_stop               2 tokens, number
-    parseOneToken,      // 15 text_show              1 token
-    parseOneToken,      // 16 text_clear             1 token
-    parseMenu,          // 17 menu                   3 tokens
-    parseNumberTriple,  // 18 msg_window_open        3 tokens, 2 numbers
-    parseNumberPair,    // 19 msg_window_close       2 tokens, number
-    parseIf,            // 20 if                     5 tokens, argument 3 a number
-    parseNamePair,      // 21 jmp                    2 tokens
-    parseNamePair,      // 22 change_window_icon     2 tokens
-    parseNamePair,      // 23 change_text_color      2 tokens
-    parseSetTextPos,    // 24 set_text_pos           6 tokens, 5 numbers
-    parseAnimPlay,      // 25 anim_play             13 tokens, 12 numbers
-    parseNumberTriple,  // 26 anim_stop              3 tokens, 2 numbers
-    parseWindowSize,    // 27 change_window_size     5 tokens, 4 numbers
-    parseNumberPair,    // 28 anim_hide              2 tokens, number
+    parseCaption,                   //  0 change_window_caption  2 tokens, see parseCaption
+    parseOneToken,                  //  1 script_start           1 token
+    parseOneToken,                  //  2 script_end             1 token
+    parseShape<slotTripleShape>,    //  3 bitmap_load            3 tokens, slot
+    parseShape<slotPairShape>,      //  4 bitmap_delete          2 tokens, slot
+    parseShape<bitmapShowShape>,    //  5 bitmap_show            9 tokens, slot
+    parseShape<slotPairShape>,      //  6 bitmap_hide            2 tokens, slot
+    parseShape<slotTripleShape>,    //  7 se_load                3 tokens, slot
+    parseShape<slotPairShape>,      //  8 se_delete              2 tokens, slot
+    parseShape<slotTripleShape>,    //  9 se_play                3 tokens, slot
+    parseShape<slotPairShape>,      // 10 se_stop                2 tokens, slot
+    parseShape<bgmLoadShape>,       // 11 bgm_load               3 tokens, number
+    parseShape<bgmPairShape>,       // 12 bgm_delete             2 tokens, number
+    parseShape<bgmPairShape>,       // 13 bgm_play               2 tokens, number
+    parseShape<bgmPairShape>,       // 14 bgm_stop               2 tokens, number
+    parseOneToken,                  // 15 text_show              1 token
+    parseOneToken,                  // 16 text_clear             1 token
+    parseShape<menuShape>,          // 17 menu                   3 tokens
+    parseShape<numberTripleShape>,  // 18 msg_window_open        3 tokens, 2 numbers
+    parseShape<numberPairShape>,    // 19 msg_window_close       2 tokens, number
+    parseShape<ifShape>,            // 20 if                     5 tokens, argument 3 a number
+    parseShape<namePairShape>,      // 21 jmp                    2 tokens
+    parseShape<namePairShape>,      // 22 change_window_icon     2 tokens
+    parseShape<namePairShape>,      // 23 change_text_color      2 tokens
+    parseShape<setTextPosShape>,    // 24 set_text_pos           6 tokens, 5 numbers
+    parseShape<animPlayShape>,      // 25 anim_play              13 tokens, 12 numbers
+    parseShape<numberTripleShape>,  // 26 anim_stop              3 tokens, 2 numbers
+    parseShape<windowSizeShape>,    // 27 change_window_size     5 tokens, 4 numbers
+    parseShape<numberPairShape>,    // 28 anim_hide              2 tokens, number
 };
-static_assert(sizeof(commandParsers) / sizeof(commandParsers[0]) == commandCount, "one parser per command");
+static_assert(sizeof(commandParsers) / sizeof(commandParsers[0]) == commandCount,
+              "one parser per command");
 
 int findCommand(const char* name) {
   for (int index = 0; index < commandCount; ++index) {

@@ -7,10 +7,10 @@
 
 #include "platform/windows_api.h"
 
-constexpr int commandArgCapacity = 20;   // argument slots of a node
-constexpr int commandCount = 29;         // script commands, indices 0 to 28
+constexpr int commandArgCapacity = 20;     // argument slots of a node
+constexpr int commandCount = 29;           // script commands, indices 0 to 28
 constexpr int scriptLineBufferSize = 255;  // one read takes at most 254 bytes and a zero
-constexpr int tokenBufferSize = 256;     // a token without its line end, or the line copy
+constexpr int tokenBufferSize = 256;       // a token without its line end, or the line copy
 
 // Command indices the interpreter treats specially.
 constexpr int commandIndexTextShow = 15;  // the one-token parser; the text executor
@@ -20,9 +20,9 @@ constexpr int commandIndexJmp = 21;
 // One compiled script line.
 struct CommandNode {
   char* args[commandArgCapacity];  // owned strings; slot 0 the command name or the line's text
-  HWND window;                     // mainWindow when the node was made; the window commands act on it
-  int argCount;                    // filled slots, 1 to 20; slots from argCount on are null
-  CommandNode* next;               // the following node, null at the tail
+  HWND window;        // mainWindow when the node was made; the window commands act on it
+  int argCount;       // filled slots, 1 to 20; slots from argCount on are null
+  CommandNode* next;  // the following node, null at the tail
 };
 
 extern CommandNode* commandList;  // head of the compiled script, null when empty

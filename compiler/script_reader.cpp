@@ -13,7 +13,9 @@ bool compilationEnded = false;
 
 namespace {
 
-bool isDelimiter(char c) { return c == ',' || c == ' '; }
+bool isDelimiter(char c) {
+  return c == ',' || c == ' ';
+}
 
 }  // namespace
 
@@ -59,9 +61,9 @@ void compileScript(const char* path) {
 
     char* position = nullptr;
     char* token = takeToken(lineBuffer, &position);
-    if (!token) continue;                                  // only delimiters, no line end
-    if (token[0] == '\r' && token[1] == '\n') continue;    // blank line
-    if (token[0] == ';') continue;                         // comment line
+    if (!token) continue;                                // only delimiters, no line end
+    if (token[0] == '\r' && token[1] == '\n') continue;  // blank line
+    if (token[0] == ';') continue;                       // comment line
 
     stripLineEnd(token, name);
     int index = findCommand(name);

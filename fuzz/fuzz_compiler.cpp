@@ -18,7 +18,9 @@ namespace {
 int allocationsLeft = -1;  // -1: never fail
 char path[64];             // the script file, one per process
 
-void removeScript() { remove(path); }
+void removeScript() {
+  remove(path);
+}
 
 void* limitedAllocate(size_t size) {
   if (allocationsLeft == 0) return nullptr;

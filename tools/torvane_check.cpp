@@ -29,13 +29,34 @@ bool convertCharacter(const char* bytes, size_t length, std::string* out) {
   char* outPointer = buffer;
   size_t outLeft = sizeof buffer;
   iconv(fromCp932, nullptr, nullptr, nullptr, nullptr);
-  if (iconv(fromCp932, &in, &inLeft, &outPointer, &outLeft) == (size_t)-1 || inLeft != 0) return false;
+  if (iconv(fromCp932, &in, &inLeft, &outPointer, &outLeft) == (size_t)-1 || inLeft != 0)
+    return false;
   out->append(buffer, outPointer - buffer);
   return true;
 }
 
-bool isLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-bool isTrailByte(unsigned char b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; }
+bool isLeadByte(unsigned char b) {
+  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+bool isTrailByte(unsigned char b) {
+  return b >= 0x40 && b <= 0xFC && b != 0x7F;
+}
+
+// The escapes that have a name; null for every other byte.
+const char* namedEscape(unsigned char b) {
+  switch (b) {
+    case '\\':
+      return "\\\\";
+    case '\t':
+      return "\\t";
+    case '\r':
+      return "\\r";
+    case '\n':
+      return "\\n";
+    default:
+      return nullptr;
+  }
+}
 
 void appendHexEscape(unsigned char b, std::string* out) {
   char escape[5];
@@ -49,14 +70,10 @@ std::string escapedUtf8(const char* text, size_t length) {
   size_t i = 0;
   while (i < length) {
     unsigned char b = static_cast<unsigned char>(text[i]);
-    switch (b) {
-      case '\\': out += "\\\\"; ++i; continue;
-      case '\t': out += "\\t"; ++i; continue;
-      case '\r': out += "\\r"; ++i; continue;
-      case '\n': out += "\\n"; ++i; continue;
-      default: break;
-    }
-    if (b < 0x20) {
+    if (const char* escape = namedEscape(b)) {
+      out += escape;
+      ++i;
+    } else if (b < 0x20) {
       appendHexEscape(b, &out);
       ++i;
     } else if (b < 0x80) {
@@ -84,7 +101,9 @@ std::string escapedUtf8(const char* text, size_t length) {
   return out;
 }
 
-std::string escapedUtf8(const std::string& text) { return escapedUtf8(text.data(), text.size()); }
+std::string escapedUtf8(const std::string& text) {
+  return escapedUtf8(text.data(), text.size());
+}
 
 void printMessageBox(const HeadlessMessageBox& box) {
   ++messageBoxCount;

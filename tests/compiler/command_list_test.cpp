@@ -53,7 +53,8 @@ TEST_F(CompilerTest, AppendingLinksEachNodeAfterTheLastAndCopiesTheStrings) {
   ASSERT_TRUE(appendCommand(head, strings + 1, 2));
   mainWindow = window;
   EXPECT_EQ(head, first);
-  EXPECT_EQ(listOf(head), (NodeList{{"bitmap_load", "0", "a.bmp"}, {"Xitmap_load"}, {"0", "a.bmp"}}));
+  EXPECT_EQ(listOf(head),
+            (NodeList{{"bitmap_load", "0", "a.bmp"}, {"Xitmap_load"}, {"0", "a.bmp"}}));
   EXPECT_EQ(head->next->window, nullptr);  // the window as it was when the node was made
   EXPECT_EQ(head->next->next->next, nullptr);
   freeCommandList(head);

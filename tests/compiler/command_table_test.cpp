@@ -146,11 +146,17 @@ TEST_F(CompilerTest, SlotArgumentsAtTheirBoundaries) {
     bool message;
   };
   const Case cases[] = {
-      {"0", true, false},   {"9", true, false},  {"07", true, false},
+      {"0", true, false},
+      {"9", true, false},
+      {"07", true, false},
       {"00000000000000000009", true, false},  // any number of leading zeros
-      {"10", false, false}, {"99999999999999999999", false, false},  // far above 10, no overflow
-      {"-1", false, true},  {"+1", false, true}, {"A", false, true},  {"1A", false, true},
-      {"\t1", false, true},  // a tab is no delimiter
+      {"10", false, false},
+      {"99999999999999999999", false, false},  // far above 10, no overflow
+      {"-1", false, true},
+      {"+1", false, true},
+      {"A", false, true},
+      {"1A", false, true},
+      {"\t1", false, true},       // a tab is no delimiter
       {"\x82\x4F", false, true},  // a full-width digit
   };
   for (const Case& c : cases) {
@@ -183,10 +189,11 @@ TEST_F(CompilerTest, CommasAndSpacesMixFreely) {
 
 TEST_F(CompilerTest, ArgumentsThatAreTakenAsTheyAreAcceptAnyText) {
   compile(cp932("menu はい いいえ\r\nif x y 1 $label\r\nif 1 1 A $label\r\nif 1 1 2\r\nafter\r\n"));
-  EXPECT_EQ(nodes(), (std::vector<std::vector<std::string>>{
-                         {"menu", cp932("はい"), cp932("いいえ")}, {"if", "x", "y", "1", "$label"}}));
-  EXPECT_EQ(boxTexts(), (std::vector<std::string>{notNumericText(),
-                                                  missingArgumentText("if", 4, scriptPath)}));
+  EXPECT_EQ(nodes(),
+            (std::vector<std::vector<std::string>>{{"menu", cp932("はい"), cp932("いいえ")},
+                                                   {"if", "x", "y", "1", "$label"}}));
+  EXPECT_EQ(boxTexts(),
+            (std::vector<std::string>{notNumericText(), missingArgumentText("if", 4, scriptPath)}));
   EXPECT_EQ(closeCount(), 1);
   EXPECT_EQ(scriptLineNumber, 4);
 }
@@ -209,7 +216,8 @@ TEST_F(CompilerTest, EveryFailingArgumentShowsItsOwnMessage) {
 TEST_F(CompilerTest, AMissingArgumentClosesTheWindowOnceAndReadsNoFurtherLine) {
   compile("script_start\r\nbitmap_load 0\r\nbitmap_load 1 b.bmp\r\nbitmap_load\r\n");
   EXPECT_EQ(nodes(), (std::vector<std::vector<std::string>>{{"script_start"}}));
-  EXPECT_EQ(boxTexts(), (std::vector<std::string>{missingArgumentText("bitmap_load", 2, scriptPath)}));
+  EXPECT_EQ(boxTexts(),
+            (std::vector<std::string>{missingArgumentText("bitmap_load", 2, scriptPath)}));
   ASSERT_EQ(closeCount(), 1);
   for (const RecordedMessage& message : recordedMessages()) {
     if (message.message != WM_CLOSE) continue;
@@ -233,7 +241,8 @@ TEST_F(CompilerTest, TheMissingArgumentMessageIsComposedWholeForTheLongestPath) 
   std::string path = writeTempFile(name.c_str(), "");
   ASSERT_EQ(path.size(), 255u);
 
-  std::string script = std::string(250, 'x') + "\r\n" + cp932("; 表示ソフト\r\n") + "\r\nbitmap_show 0 0 0\r\n";
+  std::string script =
+      std::string(250, 'x') + "\r\n" + cp932("; 表示ソフト\r\n") + "\r\nbitmap_show 0 0 0\r\n";
   compile(script, name.c_str());
   ASSERT_EQ(std::string(scriptPath), path);
   EXPECT_EQ(boxTexts(), (std::vector<std::string>{missingArgumentText("bitmap_show", 4, path)}));
@@ -243,7 +252,9 @@ TEST_F(CompilerTest, TheMissingArgumentMessageIsComposedWholeForTheLongestPath) 
 
 TEST_F(CompilerTest, ACommandNameIsNeverTextAndTextIsNeverACommand) {
   compile("script_end extra\r\nScript_end\r\nbitmap_hide\t3\r\n\tbitmap_hide 3\r\n$label\r\n");
-  EXPECT_EQ(nodes(), (std::vector<std::vector<std::string>>{
-                         {"script_end"}, {"Script_end"}, {"bitmap_hide\t3"}, {"\tbitmap_hide"}, {"$label"}}));
+  EXPECT_EQ(
+      nodes(),
+      (std::vector<std::vector<std::string>>{
+          {"script_end"}, {"Script_end"}, {"bitmap_hide\t3"}, {"\tbitmap_hide"}, {"$label"}}));
   EXPECT_TRUE(boxTexts().empty());
 }

@@ -73,7 +73,8 @@ class CompilerTest : public ::testing::Test {
   static int closeCount() { return countRecorded(WM_CLOSE); }
 
   // The missing-argument message as the user must see it.
-  static std::string missingArgumentText(const std::string& name, int line, const std::string& path) {
+  static std::string missingArgumentText(const std::string& name, int line,
+                                         const std::string& path) {
     return cp932("引数の数が足りません\nエラー命令：") + name + cp932("\nエラー行：") +
            std::to_string(line) + cp932("行目\n作業中のファイル名：") + path;
   }

@@ -40,11 +40,13 @@ TEST_F(CompilerTest, AFileThatCannotBeOpenedOrIsEmptyGivesAnEmptyList) {
 }
 
 TEST_F(CompilerTest, BlankAndCommentLinesAreSkippedButCounted) {
-  compile(cp932("\r\n  \r\n ,, \r\n;comment\r\n  ;comment, too\r\na;b\r\n\t;note\r\n　;note\r\n"
-                "bitmap_hide 1 ;note\r\nbitmap_load\r\n"));
+  compile(
+      cp932("\r\n  \r\n ,, \r\n;comment\r\n  ;comment, too\r\na;b\r\n\t;note\r\n　;note\r\n"
+            "bitmap_hide 1 ;note\r\nbitmap_load\r\n"));
   EXPECT_EQ(nodes(), (NodeList{{"a;b"}, {"\t;note"}, {cp932("　;note")}, {"bitmap_hide", "1"}}));
   // The missing argument is reported on the tenth line: every read counts.
-  EXPECT_EQ(boxTexts(), std::vector<std::string>{missingArgumentText("bitmap_load\r\n", 10, scriptPath)});
+  EXPECT_EQ(boxTexts(),
+            std::vector<std::string>{missingArgumentText("bitmap_load\r\n", 10, scriptPath)});
 }
 
 TEST_F(CompilerTest, ALineOfOnlyDelimitersWithoutALineEndIsSkipped) {
@@ -54,7 +56,8 @@ TEST_F(CompilerTest, ALineOfOnlyDelimitersWithoutALineEndIsSkipped) {
 }
 
 TEST_F(CompilerTest, TextAndLabelLinesKeepTheirFirstTokenWithoutTheLineEnd) {
-  compile(cp932("こんにちは 世界\r\nこんにちは　世界、です\r\n$start\r\n表示ソフト\r\n表 ソ\r\nlast"));
+  compile(
+      cp932("こんにちは 世界\r\nこんにちは　世界、です\r\n$start\r\n表示ソフト\r\n表 ソ\r\nlast"));
   EXPECT_EQ(nodes(), (NodeList{{cp932("こんにちは")},
                                {cp932("こんにちは　世界、です")},
                                {"$start"},
@@ -106,29 +109,35 @@ TEST_F(CompilerTest, LinesAreReadAtMost254BytesAtATime) {
   // 252 bytes and CR LF: one read.
   compile(a252 + "\r\nbitmap_load\r\n");
   EXPECT_EQ(nodes(), (NodeList{{a252}}));
-  EXPECT_EQ(boxTexts(), std::vector<std::string>{missingArgumentText("bitmap_load\r\n", 2, scriptPath)});
+  EXPECT_EQ(boxTexts(),
+            std::vector<std::string>{missingArgumentText("bitmap_load\r\n", 2, scriptPath)});
 
   // 253 bytes: the first read ends with the CR, which stays; the LF is a line of its own.
   compile(a253 + "\r\nbitmap_load\r\n");
   EXPECT_EQ(nodes(), (NodeList{{a253 + "\r"}, {"\n"}}));
-  EXPECT_EQ(boxTexts(), std::vector<std::string>{missingArgumentText("bitmap_load\r\n", 3, scriptPath)});
+  EXPECT_EQ(boxTexts(),
+            std::vector<std::string>{missingArgumentText("bitmap_load\r\n", 3, scriptPath)});
 
   // 254 bytes: the CR LF comes back as a blank line, skipped but counted.
   compile(a254 + "\r\nbitmap_load\r\n");
   EXPECT_EQ(nodes(), (NodeList{{a254}}));
-  EXPECT_EQ(boxTexts(), std::vector<std::string>{missingArgumentText("bitmap_load\r\n", 3, scriptPath)});
+  EXPECT_EQ(boxTexts(),
+            std::vector<std::string>{missingArgumentText("bitmap_load\r\n", 3, scriptPath)});
 
   // 255 bytes: the piece after byte 254 is a text line.
   compile(a255 + "\r\nbitmap_load\r\n");
   EXPECT_EQ(nodes(), (NodeList{{a254}, {"a"}}));
-  EXPECT_EQ(boxTexts(), std::vector<std::string>{missingArgumentText("bitmap_load\r\n", 3, scriptPath)});
+  EXPECT_EQ(boxTexts(),
+            std::vector<std::string>{missingArgumentText("bitmap_load\r\n", 3, scriptPath)});
 }
 
 TEST_F(CompilerTest, ThePieceOfALongLineIsLookedUpLikeAnyLine) {
   std::string first = "text_show " + std::string(244, 'x');  // 254 bytes
   compile(first + "script_end\r\n" + first + " ;c\r\n" + first + "bitmap_hide 7,x\r\n");
-  EXPECT_EQ(nodes(), (NodeList{{"text_show"}, {"script_end"}, {"text_show"}, {"text_show"},
-                               {"bitmap_hide", "7"}}));
+  EXPECT_EQ(
+      nodes(),
+      (NodeList{
+          {"text_show"}, {"script_end"}, {"text_show"}, {"text_show"}, {"bitmap_hide", "7"}}));
   EXPECT_EQ(scriptLineNumber, 6);
 }
 
@@ -145,7 +154,8 @@ TEST_F(CompilerTest, ALineOfAMillionBytesBecomesPiecesOf254) {
   compile(line + "\r\nscript_end\r\n");
   auto list = nodes();
   ASSERT_EQ(list.size(), 3938u + 1u);
-  for (size_t i = 0; i < 3937; ++i) ASSERT_EQ(list[i], std::vector<std::string>{std::string(254, 'a')});
+  for (size_t i = 0; i < 3937; ++i)
+    ASSERT_EQ(list[i], std::vector<std::string>{std::string(254, 'a')});
   EXPECT_EQ(list[3937], std::vector<std::string>{"aa"});
   EXPECT_EQ(list[3938], std::vector<std::string>{"script_end"});
   EXPECT_EQ(scriptLineNumber, 3939);

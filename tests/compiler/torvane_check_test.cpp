@@ -76,28 +76,42 @@ TEST_F(TorvaneCheck, ACleanScriptListsItsNodesAndExitsZero) {
 TEST_F(TorvaneCheck, BytesThatWouldNotReadBackAreEscaped) {
   // Control bytes, DEL, bytes that are never CP932, an unassigned pair, a lead byte before a
   // byte that cannot trail it, a half-width katakana, an NEC character, a lead byte at the end.
-  std::string text = std::string("a\x01" "b\x1F" "c\x7F" "\x80\xA0\xFD\xFF" "\x81\xAD" "\x81" "0" "\xB1") +
+  std::string text = std::string(
+                         "a\x01"
+                         "b\x1F"
+                         "c\x7F"
+                         "\x80\xA0\xFD\xFF"
+                         "\x81\xAD"
+                         "\x81"
+                         "0"
+                         "\xB1") +
                      cp932("①") + "\r" + "\x82";
   std::string script = writeTempFile("bytes.spt", "text_show x\r\n" + text + "\r\n");
   ToolRun run = runTool("--list '" + script + "'");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
             "1\ttext_show\n"
-            "1\ta\\x01b\\x1Fc\x7F\\x80\\xA0\\xFD\\xFF\\x81\\xAD\\x81" "0ｱ①\\r\\x82\n");
+            "1\ta\\x01b\\x1Fc\x7F\\x80\\xA0\\xFD\\xFF\\x81\\xAD\\x81"
+            "0ｱ①\\r\\x82\n");
 }
 
 TEST_F(TorvaneCheck, EachMessageBoxIsOneLineOnStandardError) {
-  std::string script = writeTempFile(
-      "errors.spt", "change_window_caption\r\nbitmap_load A a.bmp\r\nbitmap_load 10 a.bmp\r\n"
+  std::string script =
+      writeTempFile("errors.spt",
+                    "change_window_caption\r\nbitmap_load A a.bmp\r\nbitmap_load 10 a.bmp\r\n"
                     "script_start\r\nbitmap_show 0\r\nscript_end\r\n");
   ToolRun run = runTool("--list '" + script + "'");
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err,
-            "エラー: 引数の数が足りません\\nエラー命令：change_window_caption\\r\\n\\nエラー行：1行目\\n"
-            "作業中のファイル名：" + script + "\n"
-            "エラー: 数値データではありません\n"
-            "エラー: 引数の数が足りません\\nエラー命令：bitmap_show\\nエラー行：5行目\\n"
-            "作業中のファイル名：" + script + "\n");
+  EXPECT_EQ(
+      run.err,
+      "エラー: 引数の数が足りません\\nエラー命令：change_window_caption\\r\\n\\nエラー行：1行目\\n"
+      "作業中のファイル名：" +
+          script +
+          "\n"
+          "エラー: 数値データではありません\n"
+          "エラー: 引数の数が足りません\\nエラー命令：bitmap_show\\nエラー行：5行目\\n"
+          "作業中のファイル名：" +
+          script + "\n");
   // Compilation stopped at the missing argument, as the player's does.
   EXPECT_EQ(run.out, "1\tscript_start\n");
 }

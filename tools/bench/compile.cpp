@@ -22,7 +22,8 @@ const char* const storyLines[] = {
     "se_load 1 door.wav",
     "se_play 1 0",
     "msg_window_open 16 400",
-    "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD\x81\x41\x90\xA2\x8A" "E",  // こんにちは、世界
+    "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD\x81\x41\x90\xA2\x8A"
+    "E",  // こんにちは、世界
     "anim_play 2 0 0 64 64 0 0 4 1 1 2 2",
     "menu yes no",
     "if 1 1 1 $next",
