@@ -19,7 +19,9 @@ constexpr size_t messageBufferSize = 256;  // the load-failure message, zero inc
 
 // Lead bytes of CP932 double-byte characters. A name cut short must not end on one, or the
 // message would show half a character.
-bool isLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+bool isLeadByte(unsigned char c) {
+  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
 
 // "<name>を読み込むことができませんでした" in a 256-byte buffer. A name too long to fit with the
 // suffix keeps as many whole characters from its start as fit.

@@ -388,8 +388,8 @@ HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitsPerPixel, cons
     int givenRowBytes = ((width * int(bitsPerPixel) + 15) / 16) * 2;
     const uint8_t* source = static_cast<const uint8_t*>(bits);
     for (int y = 0; y < height; ++y) {
-      memcpy(bitmap->bits + ptrdiff_t(y) * bitmap->widthBytes, source + ptrdiff_t(y) * givenRowBytes,
-             size_t(givenRowBytes));
+      memcpy(bitmap->bits + ptrdiff_t(y) * bitmap->widthBytes,
+             source + ptrdiff_t(y) * givenRowBytes, size_t(givenRowBytes));
     }
   }
   return reinterpret_cast<HBITMAP>(bitmap);
@@ -434,8 +434,8 @@ HBITMAP CreateDIBSection(HDC handle, const BITMAPINFO* info, UINT usage, void** 
     if (count > (1 << bitCount)) count = 1 << bitCount;
     const RGBQUAD* quads = reinterpret_cast<const RGBQUAD*>(afterHeader);
     for (int i = 0; i < count; ++i) {
-      table[i] = (uint32_t(quads[i].rgbRed) << 16) | (uint32_t(quads[i].rgbGreen) << 8) |
-                 quads[i].rgbBlue;
+      table[i] =
+          (uint32_t(quads[i].rgbRed) << 16) | (uint32_t(quads[i].rgbGreen) << 8) | quads[i].rgbBlue;
     }
     format.colors = table;
     format.colorCount = count;

@@ -72,7 +72,7 @@ GdkPixbuf* decode(const std::string& bytes, const char* loaderType) {
 // What the BMP header says, checked against the file's size and our limits.
 struct BmpHeader {
   int width;
-  int height;         // rows, positive
+  int height;  // rows, positive
   int bitsPerPixel;
   uint32_t compression;
   PixelFormat format;
@@ -151,7 +151,8 @@ bool readBmpHeader(const std::string& bytes, BmpHeader* header) {
     if (pixelOffset > tableAt) count = std::min(count, (pixelOffset - tableAt) / entryBytes);
     if (tableAt + count * entryBytes > bytes.size() || count == 0) return false;
     for (size_t i = 0; i < count; ++i) {
-      const uint8_t* entry = reinterpret_cast<const uint8_t*>(bytes.data()) + tableAt + i * entryBytes;
+      const uint8_t* entry =
+          reinterpret_cast<const uint8_t*>(bytes.data()) + tableAt + i * entryBytes;
       header->colors[i] = (uint32_t(entry[2]) << 16) | (uint32_t(entry[1]) << 8) | entry[0];
     }
     format.colors = header->colors;
@@ -168,8 +169,9 @@ void fillFromPixbuf(GdiBitmap* bitmap, GdkPixbuf* pixbuf) {
   const guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
   const PixelFormat& format = bitmap->format;
   ptrdiff_t rowStep = bitmap->bottomUp ? -ptrdiff_t(bitmap->widthBytes) : bitmap->widthBytes;
-  uint8_t* top = bitmap->bottomUp ? bitmap->bits + ptrdiff_t(bitmap->height - 1) * bitmap->widthBytes
-                                  : bitmap->bits;
+  uint8_t* top = bitmap->bottomUp
+                     ? bitmap->bits + ptrdiff_t(bitmap->height - 1) * bitmap->widthBytes
+                     : bitmap->bits;
   PixelView view = {top, rowStep, bitmap->width, bitmap->height, format};
   bool palette = format.bitsPerPixel <= 8;
   std::unordered_map<uint32_t, uint32_t> indexOf;  // colour -> first index holding it

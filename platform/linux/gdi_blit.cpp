@@ -89,7 +89,9 @@ const RasterOperation* findRasterOperation(DWORD code) {
 
 // --- Raw pixel values -------------------------------------------------------------------------
 
-inline uint8_t* rowAt(const PixelView& view, int y) { return view.top + ptrdiff_t(y) * view.rowStep; }
+inline uint8_t* rowAt(const PixelView& view, int y) {
+  return view.top + ptrdiff_t(y) * view.rowStep;
+}
 
 void readRawRow(const PixelView& view, int x, int y, int count, uint32_t* out) {
   const uint8_t* row = rowAt(view, y);
@@ -263,7 +265,8 @@ void readRgbRow(const PixelView& view, int x, int y, int count, uint32_t* out,
     Field blue = fieldOf(format.masks[2]);
     for (int i = 0; i < count; ++i) {
       uint32_t raw = out[i];
-      out[i] = (expandField(raw, red) << 16) | (expandField(raw, green) << 8) | expandField(raw, blue);
+      out[i] =
+          (expandField(raw, red) << 16) | (expandField(raw, green) << 8) | expandField(raw, blue);
     }
   } else if (format.monochrome) {
     for (int i = 0; i < count; ++i) out[i] = monochromeColors[out[i] & 1];
@@ -297,8 +300,7 @@ bool sameFormat(const PixelFormat& a, const PixelFormat& b) {
     return a.bitsPerPixel == 24 || memcmp(a.masks, b.masks, sizeof a.masks) == 0;
   }
   if (a.monochrome) return true;
-  return a.colorCount == b.colorCount &&
-         std::equal(a.colors, a.colors + a.colorCount, b.colors);
+  return a.colorCount == b.colorCount && std::equal(a.colors, a.colors + a.colorCount, b.colors);
 }
 
 // The destination's raw value for a fill without source.
@@ -438,7 +440,8 @@ BOOL BitBlt(HDC destHandle, int x, int y, int width, int height, HDC sourceHandl
     if (!source) {
       uint32_t value = fillValue(to, operation->fillsWhite);
       std::fill(destRow.begin(), destRow.begin() + count, value);
-      for (int64_t j = j0; j < j1; ++j) writeRawRow(destView, dx, int(top + j), count, destRow.data());
+      for (int64_t j = j0; j < j1; ++j)
+        writeRawRow(destView, dx, int(top + j), count, destRow.data());
     } else {
       int sx = int(sourceLeft + i0);
       uint32_t sourceBk = rgbFromColorref(source->bkColor);

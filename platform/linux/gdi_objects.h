@@ -42,18 +42,18 @@ struct PixelView {
 };
 
 struct GdiBitmap {
-  uint32_t kind;            // gdiKindBitmap
-  int width;                // pixels, at least 1
-  int height;               // pixels, at least 1
-  bool dibSection;          // made by CreateDIBSection or LoadImageA; GetObjectA gives its bits
-  bool stock;               // the shared 1x1 default of memory DCs: never freed, never drawn into
-  bool bottomUp;            // a DIB section with a positive height: the last row comes first
-  bool deletePending;       // DeleteObject while selected: freed when it leaves its DC
-  uint8_t* bits;            // owned, widthBytes * height bytes
-  int widthBytes;           // bytes per stored row, a multiple of 4
-  HDC selectedInto;         // the one DC that holds it, or null
-  PixelFormat format;       // format.colors points at colorTable
-  uint32_t colorTable[256]; // rgb entries of palette formats
+  uint32_t kind;             // gdiKindBitmap
+  int width;                 // pixels, at least 1
+  int height;                // pixels, at least 1
+  bool dibSection;           // made by CreateDIBSection or LoadImageA; GetObjectA gives its bits
+  bool stock;                // the shared 1x1 default of memory DCs: never freed, never drawn into
+  bool bottomUp;             // a DIB section with a positive height: the last row comes first
+  bool deletePending;        // DeleteObject while selected: freed when it leaves its DC
+  uint8_t* bits;             // owned, widthBytes * height bytes
+  int widthBytes;            // bytes per stored row, a multiple of 4
+  HDC selectedInto;          // the one DC that holds it, or null
+  PixelFormat format;        // format.colors points at colorTable
+  uint32_t colorTable[256];  // rgb entries of palette formats
 };
 
 struct GdiDC {

@@ -19,8 +19,8 @@
 namespace {
 
 struct Surface {
-  std::recursive_mutex lock;    // held while somebody reads or draws
-  std::vector<uint32_t> pixels; // width * height, rows top-down, 0x00RRGGBB
+  std::recursive_mutex lock;     // held while somebody reads or draws
+  std::vector<uint32_t> pixels;  // width * height, rows top-down, 0x00RRGGBB
   int width = 0;
   int height = 0;
 };
@@ -49,7 +49,9 @@ void fillWhite(std::vector<uint32_t>* pixels, size_t count) {
   pixels->assign(count, 0xFFFFFF);
 }
 
-int clampSize(int size) { return std::max(0, std::min(size, 16384)); }
+int clampSize(int size) {
+  return std::max(0, std::min(size, 16384));
+}
 
 }  // namespace
 
@@ -121,4 +123,6 @@ void unlockWindowSurface(HWND window, bool changed) {
   }
 }
 
-void setWindowSurfaceChangedHandler(void (*handler)(HWND window)) { changedHandler.store(handler); }
+void setWindowSurfaceChangedHandler(void (*handler)(HWND window)) {
+  changedHandler.store(handler);
+}

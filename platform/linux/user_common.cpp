@@ -10,8 +10,8 @@
 namespace {
 
 struct GdiIcon {
-  uint32_t kind;                // gdiKindIcon
-  bool stock;                   // shared (LoadIconA, LoadCursorA): never destroyed
+  uint32_t kind;  // gdiKindIcon
+  bool stock;     // shared (LoadIconA, LoadCursorA): never destroyed
   int width;
   int height;
   std::vector<uint32_t> pixels;  // 0xAARRGGBB, rows top-down; empty for the stock icons

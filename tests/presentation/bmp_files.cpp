@@ -20,7 +20,8 @@ std::string packedRow(const BmpFile& file, int y) {
   int bits = file.bitsPerPixel;
   if (bits >= 8) {
     for (int x = 0; x < file.width; ++x) {
-      for (int byte = 0; byte < bits / 8; ++byte) row.push_back(char((pixels[x] >> (8 * byte)) & 0xFF));
+      for (int byte = 0; byte < bits / 8; ++byte)
+        row.push_back(char((pixels[x] >> (8 * byte)) & 0xFF));
     }
   } else {
     int perByte = 8 / bits;

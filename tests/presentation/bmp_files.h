@@ -13,10 +13,10 @@ struct BmpFile {
   int width = 0;
   int height = 0;
   int bitsPerPixel = 24;
-  uint32_t compression = 0;     // BI_RGB, BI_RLE8, BI_RLE4 or BI_BITFIELDS
-  int headerSize = 40;          // 12 OS/2 core, 40 info, 108 V4, 124 V5
-  bool topDown = false;         // a negative height
-  uint32_t masks[3] = {};       // red, green, blue, for BI_BITFIELDS
+  uint32_t compression = 0;       // BI_RGB, BI_RLE8, BI_RLE4 or BI_BITFIELDS
+  int headerSize = 40;            // 12 OS/2 core, 40 info, 108 V4, 124 V5
+  bool topDown = false;           // a negative height
+  uint32_t masks[3] = {};         // red, green, blue, for BI_BITFIELDS
   std::vector<uint32_t> palette;  // 0x00RRGGBB entries
   std::vector<uint32_t> pixels;   // raw values, rows top-down: indices, 16-bit words, 0xRRGGBB
   // RLE only: (x, y) pixels to skip with a delta escape, left out of the data; at most one per row.

@@ -25,7 +25,9 @@ void put32(std::string* out, uint32_t value) {
 }
 
 // The colour of pixel (x, y) of the test icon, 0x00RRGGBB.
-uint32_t iconColor(int x, int y) { return (uint32_t)((x * 15) << 16 | (y * 15) << 8 | 0x40); }
+uint32_t iconColor(int x, int y) {
+  return (uint32_t)((x * 15) << 16 | (y * 15) << 8 | 0x40);
+}
 
 // A 16x16 32-bpp icon: directory, one entry, its image (height doubled for the AND mask), the
 // colour rows bottom-up with full alpha, then an all-zero AND mask.
@@ -81,9 +83,9 @@ TEST(GdiFiles, ABitmapFileBecomesADibSectionOfItsOwnDepthWithItsBits) {
   DeleteObject(bitmap);
 
   // Not from a file: the name would be a bitmap resource of the module, and there is none.
-  EXPECT_EQ(LoadImageA(GetModuleHandleA(nullptr), path.c_str(), IMAGE_BITMAP, 0, 0,
-                       LR_CREATEDIBSECTION),
-            nullptr);
+  EXPECT_EQ(
+      LoadImageA(GetModuleHandleA(nullptr), path.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION),
+      nullptr);
   EXPECT_EQ(LoadImageA(nullptr, "no such file.bmp", IMAGE_BITMAP, 0, 0,
                        LR_LOADFROMFILE | LR_CREATEDIBSECTION),
             nullptr);
@@ -102,7 +104,8 @@ TEST(GdiFiles, IconsComeFromIcoFilesAndTheSystem) {
   ASSERT_EQ(pixels.height, 16);
   for (int y = 0; y < 16; ++y) {
     for (int x = 0; x < 16; ++x) {
-      ASSERT_EQ(pixels.pixels[y * pixels.stride + x], 0xFF000000u | iconColor(x, y)) << x << "," << y;
+      ASSERT_EQ(pixels.pixels[y * pixels.stride + x], 0xFF000000u | iconColor(x, y))
+          << x << "," << y;
     }
   }
 #endif

@@ -19,8 +19,9 @@ struct Operation {
 };
 
 const Operation operations[] = {
-    {SRCCOPY, 0xCC, "SRCCOPY"},     {SRCAND, 0x88, "SRCAND"},       {SRCPAINT, 0xEE, "SRCPAINT"},
-    {NOTSRCCOPY, 0x33, "NOTSRCCOPY"}, {SRCINVERT, 0x66, "SRCINVERT"}, {BLACKNESS, 0x00, "BLACKNESS"},
+    {SRCCOPY, 0xCC, "SRCCOPY"},     {SRCAND, 0x88, "SRCAND"},
+    {SRCPAINT, 0xEE, "SRCPAINT"},   {NOTSRCCOPY, 0x33, "NOTSRCCOPY"},
+    {SRCINVERT, 0x66, "SRCINVERT"}, {BLACKNESS, 0x00, "BLACKNESS"},
     {WHITENESS, 0xFF, "WHITENESS"},
 };
 
@@ -178,7 +179,9 @@ TEST(GdiRaster, AMemoryDcWithoutABitmapGivesOnePixelOfTheDestinationTextColour) 
   destroyCanvas(&dest);
 }
 
-COLORREF sourcePattern(int x, int y) { return RGB(x * 16 + 1, y * 16 + 1, 0x80); }
+COLORREF sourcePattern(int x, int y) {
+  return RGB(x * 16 + 1, y * 16 + 1, 0x80);
+}
 
 // Every placement of a rectangle around both bitmaps: destination pixels take the source pixel
 // at the same offset when both lie inside their bitmaps, and are left as they were otherwise,
@@ -206,8 +209,8 @@ TEST(GdiRaster, ClippingAtEveryEdgeOfSourceAndDestination) {
               for (int x = 0; x < size; ++x) {
                 int i = x - dx, j = y - dy;
                 int u = sx + i, v = sy + j;
-                bool copied = i >= 0 && i < w && j >= 0 && j < h && u >= 0 && u < size && v >= 0 &&
-                              v < size;
+                bool copied =
+                    i >= 0 && i < w && j >= 0 && j < h && u >= 0 && u < size && v >= 0 && v < size;
                 COLORREF expected = copied ? sourcePattern(u, v) : ground;
                 ASSERT_EQ(canvasColor(dest, x, y), expected)
                     << "pixel " << x << "," << y << " of BitBlt(" << dx << "," << dy << "," << w
@@ -260,9 +263,9 @@ TEST(GdiRaster, TwentyFourBitRowsConvertFromAnyColumnForAnyLength) {
   const int width = 37;
   PixelCanvas source = createCanvas(width, 1, 24);
   for (int x = 0; x < width; ++x) {
-    source.bits[x * 3 + 0] = (uint8_t)(x + 1);      // blue
-    source.bits[x * 3 + 1] = (uint8_t)(x + 0x40);   // green
-    source.bits[x * 3 + 2] = (uint8_t)(x + 0x80);   // red
+    source.bits[x * 3 + 0] = (uint8_t)(x + 1);     // blue
+    source.bits[x * 3 + 1] = (uint8_t)(x + 0x40);  // green
+    source.bits[x * 3 + 2] = (uint8_t)(x + 0x80);  // red
   }
   PixelCanvas dest = createCanvas(width, 1, 32);
   for (int start = 0; start < width; ++start) {
@@ -352,7 +355,7 @@ TEST(GdiRaster, SelectObjectHandsBackThePreviousBitmapAndABitmapLivesInOneDc) {
   HGDIOBJ original = SelectObject(first, a);
   ASSERT_TRUE(original);
   EXPECT_EQ(SelectObject(first, b), (HGDIOBJ)a);
-  EXPECT_EQ(SelectObject(second, b), nullptr);  // b is in first
+  EXPECT_EQ(SelectObject(second, b), nullptr);   // b is in first
   EXPECT_EQ(SelectObject(second, a), original);  // both DCs began with the same default
   EXPECT_EQ(SelectObject(first, original), (HGDIOBJ)b);
   EXPECT_EQ(SelectObject(second, original), (HGDIOBJ)a);

@@ -47,7 +47,7 @@ void fillPattern(FormatCase* c, int width, const std::vector<uint32_t>& raw,
   }
 }
 
-const std::vector<COLORREF> trueColors = {magenta, nearMagenta, 0x000000, 0xFFFFFF,
+const std::vector<COLORREF> trueColors = {magenta,  nearMagenta,           0x000000, 0xFFFFFF,
                                           0x563412, RGB(0xFF, 0x01, 0xFF), 0xFF00FE};
 
 FormatCase trueColorCase(const char* name, int bits, int headerSize, bool topDown,
@@ -107,9 +107,9 @@ FormatCase paletteCase(const char* name, int bits, uint32_t compression, int hea
   c.file.topDown = topDown;
   for (COLORREF color : paletteColors) c.file.palette.push_back(fileRgb(color));
   // Runs and single pixels, so that RLE data has encoded and absolute runs.
-  fillPattern(&c, width, {0, 0, 0, 1, 2, 3, 4, 5, 5, 6},
-              {magenta, magenta, magenta, nearMagenta, 0, 0xFFFFFF, 0x563412, magenta, magenta,
-               0x00FF00});
+  fillPattern(
+      &c, width, {0, 0, 0, 1, 2, 3, 4, 5, 5, 6},
+      {magenta, magenta, magenta, nearMagenta, 0, 0xFFFFFF, 0x563412, magenta, magenta, 0x00FF00});
   return c;
 }
 
@@ -210,8 +210,10 @@ TEST_F(SlotImages, EveryBmpFormGivesTheMaskAndMaskedImageOfItsColours) {
         COLORREF p = c.expected[(size_t)y * w + x];
         bool key = p == magenta;
         ASSERT_EQ(GetPixel(slot.maskDC, x, y), key ? 0xFFFFFFu : 0u) << "mask at " << x << "," << y;
-        ASSERT_EQ(GetPixel(slot.maskedImageDC, x, y), key ? 0u : p) << "masked at " << x << "," << y;
-        ASSERT_EQ(GetPixel(transparentDraw.dc, x, y), key ? ground : p) << "drawn at " << x << "," << y;
+        ASSERT_EQ(GetPixel(slot.maskedImageDC, x, y), key ? 0u : p)
+            << "masked at " << x << "," << y;
+        ASSERT_EQ(GetPixel(transparentDraw.dc, x, y), key ? ground : p)
+            << "drawn at " << x << "," << y;
         ASSERT_EQ(GetPixel(opaqueDraw.dc, x, y), p) << "opaque at " << x << "," << y;
       }
     }
@@ -245,10 +247,13 @@ std::string trueColorFile(int width, int height, COLORREF (*pixel)(int, int)) {
   return encodeBmp(file);
 }
 
-COLORREF groundPattern(int x, int y) { return RGB(x * 7, y * 5, 0x33); }
+COLORREF groundPattern(int x, int y) {
+  return RGB(x * 7, y * 5, 0x33);
+}
 
 TEST_F(SlotImages, AnAllMagentaImageDrawnThroughItsMaskLeavesTheDestination) {
-  std::string path = writeTempFile("magenta.bmp", trueColorFile(24, 20, [](int, int) { return magenta; }));
+  std::string path =
+      writeTempFile("magenta.bmp", trueColorFile(24, 20, [](int, int) { return magenta; }));
   ASSERT_TRUE(loadSlotImage(2, path.c_str()));
   PixelCanvas dest = createCanvas(24, 20, 32);
   for (int y = 0; y < 20; ++y) {

@@ -13,7 +13,7 @@ struct PixelCanvas {
   HDC dc;
   HBITMAP bitmap;
   HGDIOBJ oldBitmap;
-  uint8_t* bits;     // rows top-down
+  uint8_t* bits;  // rows top-down
   int width;
   int height;
   int rowBytes;

@@ -46,9 +46,9 @@ bool writeImage(const char* path, int bitsPerPixel) {
     for (int x = 0; x < width; ++x) {
       unsigned char* p = &data[size_t(y) * rowBytes + size_t(x) * pixelBytes];
       bool key = (x / 16 + y / 16) % 4 == 0;
-      p[0] = key ? 0xFF : (unsigned char)x;         // blue
-      p[1] = key ? 0x00 : (unsigned char)y;         // green
-      p[2] = key ? 0xFF : (unsigned char)(x ^ y);   // red
+      p[0] = key ? 0xFF : (unsigned char)x;        // blue
+      p[1] = key ? 0x00 : (unsigned char)y;        // green
+      p[2] = key ? 0xFF : (unsigned char)(x ^ y);  // red
       if (pixelBytes == 4) p[3] = 0;
     }
   }
