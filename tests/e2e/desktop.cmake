@@ -33,3 +33,23 @@ if(NOT WIN32 AND TARGET torvane AND TARGET torvane-run)
                          ENVIRONMENT "${torvane_desktop_environment}")
   endforeach()
 endif()
+
+# torvane.exe under Wine: the Windows build's player (the 64-bit test build, since this machine's
+# kernel may not start 32-bit programs) with its demo, pictures from this build's torvane-run.
+set(TORVANE_WINDOWS_PLAYER "${PROJECT_SOURCE_DIR}/build/win64/tools/torvane.exe" CACHE FILEPATH
+    "torvane.exe of a Windows build, for the desktop test under Wine")
+if(NOT WIN32 AND TARGET e2e_await_picture)
+  add_test(NAME desktop_wine
+           COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/with-xvfb.sh"
+                   "${CMAKE_CURRENT_SOURCE_DIR}/desktop_wine.sh" "${TORVANE_WINDOWS_PLAYER}"
+                   "$<TARGET_FILE_DIR:torvane>" $<TARGET_FILE:e2e_await_picture>)
+  set_tests_properties(desktop_wine PROPERTIES LABELS "e2e;desktop;wine" TIMEOUT 300
+                       SKIP_RETURN_CODE 77 ENVIRONMENT "${torvane_desktop_environment}")
+endif()
+
+# What cmake --install leaves behind.
+if(NOT WIN32 AND TARGET torvane)
+  add_test(NAME install COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/install_check.sh" "${CMAKE_BINARY_DIR}")
+  set_tests_properties(install PROPERTIES LABELS "e2e" TIMEOUT 120
+                       ENVIRONMENT "LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8")
+endif()

@@ -120,9 +120,10 @@ await_picture() {
 choose_menu_item() {
   local before
   geometry_of "$main_window"
-  before=$(xdotool search --onlyvisible --pid "$player_pid" 2>/dev/null | wc -l)
+  # The display is the test's own: every window on it is the player's.
+  before=$(xdotool search --onlyvisible --name '' 2>/dev/null | wc -l)
   xdotool mousemove $((geometry_x + 20)) $((geometry_y + 10)) click 1
-  menu_is_up() { [ "$(xdotool search --onlyvisible --pid "$player_pid" 2>/dev/null | wc -l)" -gt "$before" ]; }
+  menu_is_up() { [ "$(xdotool search --onlyvisible --name '' 2>/dev/null | wc -l)" -gt "$before" ]; }
   poll menu_is_up || fail "the menu did not open"
   local keys=()
   for _ in $(seq 1 "$1"); do keys+=(Down); done
