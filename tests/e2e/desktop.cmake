@@ -53,3 +53,11 @@ if(NOT WIN32 AND TARGET torvane)
   set_tests_properties(install PROPERTIES LABELS "e2e" TIMEOUT 120
                        ENVIRONMENT "LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8")
 endif()
+
+# The demo story played headless, both branches.
+if(NOT WIN32 AND TARGET torvane-run AND TARGET torvane-check)
+  add_test(NAME demo_story COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/demo_check.sh"
+                                   "$<TARGET_FILE_DIR:torvane-run>")
+  set_tests_properties(demo_story PROPERTIES LABELS "e2e" TIMEOUT 120
+                       ENVIRONMENT "LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8;SDL_AUDIODRIVER=dummy")
+endif()
