@@ -569,6 +569,17 @@ TEST_F(DesktopBackend, MoveWindowSetsTheOuterRectangle) {
   HDC dc = GetDC(window);
   EXPECT_EQ(GetPixel(dc, 690, 10), 0xFFFFFFu);
   ReleaseDC(window, dc);
+
+  // And smaller again, from the window's own thread.
+  ASSERT_TRUE(MoveWindow(window, 10, 20, 320, 240, TRUE));
+  ASSERT_TRUE(runUntil([&] {
+    RECT outer;
+    GetWindowRect(window, &outer);
+    return outer.left == 10 && outer.top == 20 && outer.right == 330 && outer.bottom == 260;
+  }));
+  GetClientRect(window, &client);
+  EXPECT_EQ(client.right, 320);
+  EXPECT_EQ(client.bottom, 240 - menuHeight);
 }
 
 // A 2x2 icon file of 32-bit pixels: red, green / blue, half-transparent white (rows bottom-up).
