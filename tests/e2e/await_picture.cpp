@@ -2,6 +2,9 @@
 //
 //   e2e_await_picture WINDOW TOP LEFT RIGHT BOTTOM EXPECTED.png SECONDS [options]
 //     --mask X,Y,W,H   leave this client rectangle out of the comparison (repeatable)
+//     --fuzzy X,Y,W,H  compare this rectangle by the shape of its dark marks only (text drawn
+//                      with other glyphs, as Wine draws it): the marks, blurred, must correlate
+//                      with the expected ones by at least 0.85 at some small offset
 //     --red X,Y,W,H    also require a pure red pixel (a highlighted choice) in this rectangle
 //     --save FILE      on failure, write the last screenshot of the client area here
 //
@@ -18,6 +21,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+
+#include <math.h>
 
 #include <algorithm>
 #include <vector>
@@ -109,6 +114,73 @@ long differences(const Shot& shot, GdkPixbuf* expected, const std::vector<Rect>&
   return count;
 }
 
+// Dark marks (text) of a rectangle, blurred: each value the share of dark pixels around it.
+constexpr int markBlur = 3;        // pixels each way
+constexpr int markLuminance = 160; // darker than this is a mark (text on the light panel)
+constexpr double markCorrelation = 0.85;
+constexpr int markShift = 6;       // glyphs of another font may sit a few pixels lower or higher
+
+std::vector<double> blurredMarks(const Rect& area, unsigned (*pixel)(const void*, int, int),
+                                 const void* source) {
+  std::vector<int> sums(size_t(area.w + 1) * (area.h + 1), 0);  // an integral image of marks
+  for (int y = 0; y < area.h; ++y) {
+    for (int x = 0; x < area.w; ++x) {
+      unsigned p = pixel(source, area.x + x, area.y + y);
+      int luminance = (299 * int(p >> 16) + 587 * int((p >> 8) & 0xFF) + 114 * int(p & 0xFF)) / 1000;
+      int mark = luminance < markLuminance ? 1 : 0;
+      sums[size_t(y + 1) * (area.w + 1) + x + 1] = mark + sums[size_t(y) * (area.w + 1) + x + 1] +
+                                                    sums[size_t(y + 1) * (area.w + 1) + x] -
+                                                    sums[size_t(y) * (area.w + 1) + x];
+    }
+  }
+  std::vector<double> blurred(size_t(area.w) * area.h);
+  for (int y = 0; y < area.h; ++y) {
+    for (int x = 0; x < area.w; ++x) {
+      int x0 = std::max(0, x - markBlur), x1 = std::min(area.w, x + markBlur + 1);
+      int y0 = std::max(0, y - markBlur), y1 = std::min(area.h, y + markBlur + 1);
+      int count = sums[size_t(y1) * (area.w + 1) + x1] - sums[size_t(y0) * (area.w + 1) + x1] -
+                  sums[size_t(y1) * (area.w + 1) + x0] + sums[size_t(y0) * (area.w + 1) + x0];
+      blurred[size_t(y) * area.w + x] = double(count) / ((x1 - x0) * (y1 - y0));
+    }
+  }
+  return blurred;
+}
+
+unsigned shotPixel(const void* source, int x, int y) {
+  const Shot* shot = static_cast<const Shot*>(source);
+  if (x < 0 || y < 0 || x >= shot->width || y >= shot->height) return 0xFFFFFF;
+  return shot->pixels[size_t(y) * shot->width + x];
+}
+
+unsigned expectedPixel(const void* source, int x, int y) {
+  return expectedAt(static_cast<GdkPixbuf*>(const_cast<void*>(source)), x, y);
+}
+
+// Whether the rectangle shows the same marks as expected, give or take a few rows.
+bool sameMarks(const Shot& shot, GdkPixbuf* expected, const Rect& area) {
+  std::vector<double> a = blurredMarks(area, shotPixel, &shot);
+  std::vector<double> b = blurredMarks(area, expectedPixel, expected);
+  double inkA = 0, inkB = 0;
+  for (double v : a) inkA += v;
+  for (double v : b) inkB += v;
+  if (inkA == 0 || inkB == 0) return inkA == inkB;  // no text where none is expected
+  for (int shift = -markShift; shift <= markShift; ++shift) {
+    double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
+    long n = 0;
+    for (int y = std::max(0, -shift); y < std::min(area.h, area.h - shift); ++y) {
+      for (int x = 0; x < area.w; ++x) {
+        double va = a[size_t(y + shift) * area.w + x], vb = b[size_t(y) * area.w + x];
+        sa += va, sb += vb, saa += va * va, sbb += vb * vb, sab += va * vb, ++n;
+      }
+    }
+    double covariance = sab / n - (sa / n) * (sb / n);
+    double spread = sqrt(std::max(0.0, saa / n - (sa / n) * (sa / n))) *
+                    sqrt(std::max(0.0, sbb / n - (sb / n) * (sb / n)));
+    if (spread > 0 && covariance / spread >= markCorrelation) return true;
+  }
+  return false;
+}
+
 bool hasRed(const Shot& shot, const Rect& area) {
   for (int y = std::max(0, area.y); y < std::min(shot.height, area.y + area.h); ++y) {
     for (int x = std::max(0, area.x); x < std::min(shot.width, area.x + area.w); ++x) {
@@ -139,7 +211,7 @@ void save(const Shot& shot, const char* path) {
 int main(int argc, char** argv) {
   if (argc < 8) {
     fprintf(stderr, "usage: e2e_await_picture WINDOW TOP LEFT RIGHT BOTTOM EXPECTED.png SECONDS"
-                    " [--mask X,Y,W,H]... [--red X,Y,W,H] [--save FILE]\n");
+                    " [--mask X,Y,W,H]... [--fuzzy X,Y,W,H]... [--red X,Y,W,H] [--save FILE]\n");
     return 2;
   }
   Window window = strtoul(argv[1], nullptr, 0);
@@ -152,6 +224,7 @@ int main(int argc, char** argv) {
   }
   double seconds = atof(argv[7]);
   std::vector<Rect> masks;
+  std::vector<Rect> fuzzy;
   bool wantRed = false;
   Rect red = {};
   const char* savePath = nullptr;
@@ -159,6 +232,9 @@ int main(int argc, char** argv) {
     Rect rect;
     if (!strcmp(argv[i], "--mask") && i + 1 < argc && parseRect(argv[i + 1], &rect)) {
       masks.push_back(rect);
+    } else if (!strcmp(argv[i], "--fuzzy") && i + 1 < argc && parseRect(argv[i + 1], &rect)) {
+      masks.push_back(rect);  // not compared pixel by pixel
+      fuzzy.push_back(rect);
     } else if (!strcmp(argv[i], "--red") && i + 1 < argc && parseRect(argv[i + 1], &red)) {
       wantRed = true;
     } else if (!strcmp(argv[i], "--save") && i + 1 < argc) {
@@ -180,18 +256,22 @@ int main(int argc, char** argv) {
   Shot shot;
   long differing = -1;
   bool redSeen = false;
+  bool marksAlike = false;
   for (;;) {
     if (takeShot(display, window, margins, &shot)) {
       differing = differences(shot, expected, masks);
       redSeen = !wantRed || hasRed(shot, red);
-      if (differing == 0 && redSeen) return 0;
+      marksAlike = true;
+      for (const Rect& area : fuzzy) marksAlike = marksAlike && sameMarks(shot, expected, area);
+      if (differing == 0 && redSeen && marksAlike) return 0;
     }
     if (now() > deadline) break;
     struct timespec pause = {0, 50 * 1000 * 1000};
     nanosleep(&pause, nullptr);
   }
-  fprintf(stderr, "e2e_await_picture: after %.0f s, %ld pixels differ from %s%s\n", seconds,
-          differing, argv[6], redSeen ? "" : " and no choice is red");
+  fprintf(stderr, "e2e_await_picture: after %.0f s, %ld pixels differ from %s%s%s\n", seconds,
+          differing, argv[6], redSeen ? "" : ", no choice is red",
+          marksAlike ? "" : ", the text is not the same");
   if (savePath && shot.width > 0) save(shot, savePath);
   return 1;
 }

@@ -62,6 +62,7 @@ geometry_of() {
 # Measured once by the scenario (measure_client_offsets) on the start-up window, whose client
 # area is all white.
 client_top=0 client_left=0 client_right=0 client_bottom=0
+menu_bar_y=10  # rows from the window's top to the middle of its menu bar
 
 # The client area on the screen: sets client_x, client_y, client_w, client_h.
 find_client() {
@@ -115,19 +116,52 @@ await_picture() {
     { last_shot="$work/last-shot.png"; fail "the client area never showed $(basename "$picture")"; }
 }
 
-# Opens the menu "ファイル" with the mouse and picks its n-th item (1: 開く, 2: 終了) with the
-# keyboard, once the menu is up.
+# Clicks at a client point until the client area shows the picture (options as for
+# await_picture): for a wait whose start cannot be seen, so that a click given just before it
+# began (and so taken by nobody) is given again. The clicks come seldom enough that none is
+# given while the one before is still on its way.
+click_until() {
+  local x=$1 y=$2 picture=$3 attempt
+  shift 3
+  for attempt in $(seq 1 8); do
+    click_client "$x" "$y"
+    if "$await_tool" "$main_window" "$client_top" "$client_left" "$client_right" \
+      "$client_bottom" "$picture" 3 "$@" 2>/dev/null; then
+      return 0
+    fi
+  done
+  fail "the client area never showed $(basename "$picture")"
+}
+
+# The visible windows of the display, one id a line. The display is the test's own: every window
+# on it is the player's.
+visible_windows() { xdotool search --onlyvisible --name '' 2>/dev/null | sort; }
+
+# A window that is visible now and was not among $1; sets new_window.
+window_appeared() {
+  new_window=$(comm -13 <(echo "$1") <(visible_windows) | grep -vx "$main_window" | head -n1)
+  [ -n "$new_window" ]
+}
+
+# Opens the menu "ファイル" and clicks its n-th item (1: 開く, 2: 終了), the first near the top
+# of the popup, the last near its bottom. A click that came before the window was ready to
+# open its menu is given again.
 choose_menu_item() {
-  local before
-  geometry_of "$main_window"
-  # The display is the test's own: every window on it is the player's.
-  before=$(xdotool search --onlyvisible --name '' 2>/dev/null | wc -l)
-  xdotool mousemove $((geometry_x + 20)) $((geometry_y + 10)) click 1
-  menu_is_up() { [ "$(xdotool search --onlyvisible --name '' 2>/dev/null | wc -l)" -gt "$before" ]; }
-  poll menu_is_up || fail "the menu did not open"
-  local keys=()
-  for _ in $(seq 1 "$1"); do keys+=(Down); done
-  xdotool key "${keys[@]}" Return
+  local before attempt popup=""
+  before=$(visible_windows)
+  for attempt in 1 2 3; do
+    geometry_of "$main_window"
+    xdotool mousemove $((geometry_x + 20)) $((geometry_y + menu_bar_y)) click 1
+    if timeout_seconds=5 poll window_appeared "$before"; then
+      popup=$new_window
+      break
+    fi
+  done
+  [ -n "$popup" ] || fail "the menu did not open"
+  geometry_of "$popup"
+  local y=$((geometry_y + 10))
+  [ "$1" -eq 1 ] || y=$((geometry_y + geometry_h - 10))
+  xdotool mousemove $((geometry_x + geometry_w / 2)) "$y" click 1
 }
 
 # Types a path into the GTK Open dialog and confirms it.
