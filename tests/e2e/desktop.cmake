@@ -44,7 +44,8 @@ endif()
 # kernel may not start 32-bit programs) with its demo, pictures from this build's torvane-run.
 set(TORVANE_WINDOWS_PLAYER "${PROJECT_SOURCE_DIR}/build/win64/tools/torvane.exe" CACHE FILEPATH
     "torvane.exe of a Windows build, for the desktop test under Wine")
-if(NOT WIN32 AND TARGET e2e_await_picture)
+# The sanitizer build would only run the same Windows program again.
+if(NOT WIN32 AND TARGET e2e_await_picture AND NOT TORVANE_SANITIZE)
   add_test(NAME desktop_wine
            COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/with-xvfb.sh"
                    "${CMAKE_CURRENT_SOURCE_DIR}/desktop_wine.sh" "${TORVANE_WINDOWS_PLAYER}"
