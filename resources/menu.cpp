@@ -23,7 +23,9 @@ const MenuResource menuResources[] = {
     {menuResourceName, mainMenuEntries, sizeof mainMenuEntries / sizeof mainMenuEntries[0]},
 };
 
-char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char asciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool sameName(const char* a, const char* b) {
   for (; *a && *b; ++a, ++b) {

@@ -41,7 +41,7 @@ constexpr guint activationSettleMs = 60;    // focus moving between two of our w
 constexpr DWORD waitPollMs = 10;            // MsgWaitForMultipleObjects looks at GTK this often
 
 struct WindowClass {
-  std::string name;      // as registered; looked up without regard to ASCII case
+  std::string name;  // as registered; looked up without regard to ASCII case
   WNDPROC procedure;
   HINSTANCE instance;
   std::string menuName;  // empty for none
@@ -62,19 +62,19 @@ struct DesktopWindow {
   WNDPROC procedure;
   HINSTANCE instance;
   DWORD style;
-  std::string title;  // CP932, as set
-  GtkWidget* window;  // the GtkWindow
-  GtkWidget* menuBar; // null when the class names no menu
-  GtkWidget* client;  // the GtkDrawingArea: the client area
+  std::string title;   // CP932, as set
+  GtkWidget* window;   // the GtkWindow
+  GtkWidget* menuBar;  // null when the class names no menu
+  GtkWidget* client;   // the GtkDrawingArea: the client area
   HICON smallIcon;
   HICON bigIcon;
   std::atomic<bool> alive;
   std::atomic<bool> paintPending;     // the client area needs WM_PAINT
   std::atomic<bool> redrawScheduled;  // a redraw of the client area is on its way
   bool shown;
-  int wantedOuterWidth;   // the outer size last asked for (CreateWindowExA, MoveWindow)
+  int wantedOuterWidth;  // the outer size last asked for (CreateWindowExA, MoveWindow)
   int wantedOuterHeight;
-  FrameExtents extents;   // as last seen
+  FrameExtents extents;  // as last seen
 };
 
 // Geometry that other threads read without disturbing the desktop thread: guarded by
@@ -97,7 +97,7 @@ struct DesktopCall {
   std::function<LRESULT()> work;  // a copy of its own, for the same reason
   bool sentMessage;               // SendMessageA from another thread: ReplyMessage may answer it
   LRESULT result;
-  bool done;                      // answered; the waiting thread goes on
+  bool done;  // answered; the waiting thread goes on
 };
 std::deque<MSG> postedMessages;
 std::deque<std::shared_ptr<DesktopCall>> pendingCalls;
@@ -114,7 +114,9 @@ bool activationCheckScheduled = false;
 
 std::mutex windowListLock;  // windows is read by other threads through findWindow
 
-char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char asciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool sameName(const char* a, const char* b) {
   for (; *a && *b; ++a, ++b) {
@@ -136,7 +138,9 @@ DesktopWindow* liveWindow(HWND handle) {
   return window && window->alive ? window : nullptr;
 }
 
-HWND handleOf(DesktopWindow* window) { return reinterpret_cast<HWND>(window); }
+HWND handleOf(DesktopWindow* window) {
+  return reinterpret_cast<HWND>(window);
+}
 
 WindowGeometry* geometryOf(DesktopWindow* window) {
   for (auto& entry : geometries) {
@@ -223,7 +227,8 @@ LRESULT callOnDesktopThread(std::function<LRESULT()> work, bool sentMessage) {
   // modal dialog inside which the next call must still run.
   g_idle_add_full(G_PRIORITY_DEFAULT, runPendingCallsSource, nullptr, nullptr);
   auto lock = layerLock();
-  layerWait(lock, [&] { return call->done; }, INFINITE);
+  layerWait(
+      lock, [&] { return call->done; }, INFINITE);
   return call->result;
 }
 
@@ -492,7 +497,9 @@ void applyStyle(DesktopWindow* window) {
   gdk_window_set_functions(toplevel, static_cast<GdkWMFunction>(functions));
 }
 
-void onWindowRealize(GtkWidget*, gpointer data) { applyStyle(static_cast<DesktopWindow*>(data)); }
+void onWindowRealize(GtkWidget*, gpointer data) {
+  applyStyle(static_cast<DesktopWindow*>(data));
+}
 
 GdkPixbuf* iconPixbuf(HICON icon) {
   WindowPixels pixels;
@@ -628,7 +635,9 @@ bool startDesktop(int* argc, char*** argv) {
   return true;
 }
 
-bool onDesktopThread() { return desktopStarted && std::this_thread::get_id() == desktopThread; }
+bool onDesktopThread() {
+  return desktopStarted && std::this_thread::get_id() == desktopThread;
+}
 
 void runOnDesktopThread(const std::function<void()>& work) {
   ensureDesktop();
@@ -780,7 +789,9 @@ BOOL DestroyWindow(HWND handle) {
   return TRUE;
 }
 
-BOOL IsWindow(HWND handle) { return liveWindow(handle) ? TRUE : FALSE; }
+BOOL IsWindow(HWND handle) {
+  return liveWindow(handle) ? TRUE : FALSE;
+}
 
 LRESULT DefWindowProcA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
   DesktopWindow* window = liveWindow(handle);
@@ -817,8 +828,7 @@ LRESULT DefWindowProcA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) 
       return reinterpret_cast<LRESULT>(previous);
     }
     case WM_GETICON:
-      return reinterpret_cast<LRESULT>(wParam == ICON_SMALL ? window->smallIcon
-                                                            : window->bigIcon);
+      return reinterpret_cast<LRESULT>(wParam == ICON_SMALL ? window->smallIcon : window->bigIcon);
     case WM_PAINT: {
       PAINTSTRUCT paint;
       BeginPaint(handle, &paint);
@@ -857,7 +867,9 @@ BOOL PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT r
   return TRUE;
 }
 
-BOOL TranslateMessage(const MSG*) { return FALSE; }
+BOOL TranslateMessage(const MSG*) {
+  return FALSE;
+}
 
 LRESULT DispatchMessageA(const MSG* msg) {
   if (!msg) return 0;
@@ -1132,8 +1144,8 @@ BOOL InvalidateRect(HWND handle, const RECT*, BOOL) {
 DWORD timeGetTime(void) {
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
-  uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u +
-                static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+  uint64_t ms =
+      static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
   return static_cast<DWORD>(ms);  // wraps after 2^32 ms, as Windows' does
 }
 

@@ -108,7 +108,8 @@ void addFilters(GtkFileChooser* chooser, LPCSTR filter, DWORD filterIndex) {
       size_t end = patterns.find(';', start);
       if (end == std::string::npos) end = patterns.size();
       std::string pattern = cp932ToUtf8(patterns.substr(start, end - start).c_str());
-      if (!pattern.empty()) gtk_file_filter_add_pattern(gtkFilter, caseFreePattern(pattern).c_str());
+      if (!pattern.empty())
+        gtk_file_filter_add_pattern(gtkFilter, caseFreePattern(pattern).c_str());
       start = end + 1;
     }
     gtk_file_chooser_add_filter(chooser, gtkFilter);

@@ -56,7 +56,9 @@ double now() {
   return t.tv_sec + t.tv_nsec / 1e9;
 }
 
-int ignoreErrors(Display*, XErrorEvent*) { return 0; }
+int ignoreErrors(Display*, XErrorEvent*) {
+  return 0;
+}
 
 // The client area as the screen shows it now; false when the window is gone or off screen.
 bool takeShot(Display* display, Window window, const int margins[4], Shot* shot) {
@@ -115,10 +117,10 @@ long differences(const Shot& shot, GdkPixbuf* expected, const std::vector<Rect>&
 }
 
 // Dark marks (text) of a rectangle, blurred: each value the share of dark pixels around it.
-constexpr int markBlur = 3;        // pixels each way
-constexpr int markLuminance = 160; // darker than this is a mark (text on the light panel)
+constexpr int markBlur = 3;         // pixels each way
+constexpr int markLuminance = 160;  // darker than this is a mark (text on the light panel)
 constexpr double markCorrelation = 0.85;
-constexpr int markShift = 6;       // glyphs of another font may sit a few pixels lower or higher
+constexpr int markShift = 6;  // glyphs of another font may sit a few pixels lower or higher
 
 std::vector<double> blurredMarks(const Rect& area, unsigned (*pixel)(const void*, int, int),
                                  const void* source) {
@@ -126,11 +128,12 @@ std::vector<double> blurredMarks(const Rect& area, unsigned (*pixel)(const void*
   for (int y = 0; y < area.h; ++y) {
     for (int x = 0; x < area.w; ++x) {
       unsigned p = pixel(source, area.x + x, area.y + y);
-      int luminance = (299 * int(p >> 16) + 587 * int((p >> 8) & 0xFF) + 114 * int(p & 0xFF)) / 1000;
+      int luminance =
+          (299 * int(p >> 16) + 587 * int((p >> 8) & 0xFF) + 114 * int(p & 0xFF)) / 1000;
       int mark = luminance < markLuminance ? 1 : 0;
       sums[size_t(y + 1) * (area.w + 1) + x + 1] = mark + sums[size_t(y) * (area.w + 1) + x + 1] +
-                                                    sums[size_t(y + 1) * (area.w + 1) + x] -
-                                                    sums[size_t(y) * (area.w + 1) + x];
+                                                   sums[size_t(y + 1) * (area.w + 1) + x] -
+                                                   sums[size_t(y) * (area.w + 1) + x];
     }
   }
   std::vector<double> blurred(size_t(area.w) * area.h);
@@ -210,8 +213,9 @@ void save(const Shot& shot, const char* path) {
 
 int main(int argc, char** argv) {
   if (argc < 8) {
-    fprintf(stderr, "usage: e2e_await_picture WINDOW TOP LEFT RIGHT BOTTOM EXPECTED.png SECONDS"
-                    " [--mask X,Y,W,H]... [--fuzzy X,Y,W,H]... [--red X,Y,W,H] [--save FILE]\n");
+    fprintf(stderr,
+            "usage: e2e_await_picture WINDOW TOP LEFT RIGHT BOTTOM EXPECTED.png SECONDS"
+            " [--mask X,Y,W,H]... [--fuzzy X,Y,W,H]... [--red X,Y,W,H] [--save FILE]\n");
     return 2;
   }
   Window window = strtoul(argv[1], nullptr, 0);

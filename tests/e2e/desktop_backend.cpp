@@ -35,7 +35,7 @@ struct Seen {
 
 std::mutex seenLock;
 std::vector<Seen> seen;
-bool keepOnClose = false;  // WM_CLOSE is only recorded, the window stays
+bool keepOnClose = false;                    // WM_CLOSE is only recorded, the window stays
 constexpr UINT answeredEarly = WM_USER + 5;  // answered with ReplyMessage(42) at once
 std::atomic<bool> senderWentOn{false};
 std::atomic<bool> handlingWentOn{false};
@@ -255,9 +255,8 @@ TEST_F(DesktopBackend, WindowHasTitleOuterSizeAndMenuBarInsideIt) {
   int format;
   unsigned long count, after;
   unsigned char* data = nullptr;
-  ASSERT_EQ(XGetWindowProperty(GDK_WINDOW_XDISPLAY(gdkWindow), GDK_WINDOW_XID(gdkWindow),
-                               hintsAtom, 0, 5, False, AnyPropertyType, &type, &format, &count,
-                               &after, &data),
+  ASSERT_EQ(XGetWindowProperty(GDK_WINDOW_XDISPLAY(gdkWindow), GDK_WINDOW_XID(gdkWindow), hintsAtom,
+                               0, 5, False, AnyPropertyType, &type, &format, &count, &after, &data),
             Success);
   ASSERT_NE(data, nullptr);
   ASSERT_GE(count, 2u);
@@ -303,8 +302,8 @@ TEST_F(DesktopBackend, MenuItemsPostTheirCommands) {
 // one client's requests in order, so the click lands where the move put the pointer.
 void clickAt(POINT screen, int button) {
   char command[128];
-  snprintf(command, sizeof command, "xdotool mousemove %d %d click %d",
-           static_cast<int>(screen.x), static_cast<int>(screen.y), button);
+  snprintf(command, sizeof command, "xdotool mousemove %d %d click %d", static_cast<int>(screen.x),
+           static_cast<int>(screen.y), button);
   ASSERT_EQ(system(command), 0) << command;
 }
 
@@ -379,7 +378,8 @@ TEST_F(DesktopBackend, ClientAreaShowsTheSurfaceUnscaledAtItsTopLeft) {
 uint32_t screenPixel(HWND window, int x, int y) {
   POINT point = {x, y};
   ClientToScreen(window, &point);
-  GdkPixbuf* shot = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), point.x, point.y, 1, 1);
+  GdkPixbuf* shot =
+      gdk_pixbuf_get_from_window(gdk_get_default_root_window(), point.x, point.y, 1, 1);
   if (!shot) return 0xFFFFFFFFu;
   const guchar* p = gdk_pixbuf_get_pixels(shot);
   uint32_t rgb = (p[0] << 16) | (p[1] << 8) | p[2];
@@ -549,8 +549,8 @@ TEST_F(DesktopBackend, MoveWindowSetsTheOuterRectangle) {
   CloseHandle(thread);
   RECT client;
   GetClientRect(window, &client);
-  int menuHeight =
-      gtk_widget_get_allocated_height(findChild(GTK_WIDGET(gtkWindowOf(window)), GTK_TYPE_MENU_BAR));
+  int menuHeight = gtk_widget_get_allocated_height(
+      findChild(GTK_WIDGET(gtkWindowOf(window)), GTK_TYPE_MENU_BAR));
   EXPECT_EQ(client.right, 700);
   EXPECT_EQ(client.bottom, 560 - menuHeight);
   ASSERT_TRUE(runUntil([&] {
@@ -588,13 +588,13 @@ std::string iconFile() {
   auto u16 = [&](int v) { bytes += char(v & 0xFF), bytes += char((v >> 8) & 0xFF); };
   auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
   const int imageSize = 40 + 16 + 8;
-  u16(0), u16(1), u16(1);                                          // icon directory
+  u16(0), u16(1), u16(1);  // icon directory
   bytes += char(2), bytes += char(2), bytes += char(0), bytes += char(0);
-  u16(1), u16(32), u32(imageSize), u32(6 + 16);                    // the entry
+  u16(1), u16(32), u32(imageSize), u32(6 + 16);  // the entry
   u32(40), u32(2), u32(4), u16(1), u16(32), u32(0), u32(16), u32(0), u32(0), u32(0), u32(0);
-  u32(0xFF0000FF), u32(0x80FFFFFF);                                // bottom row: blue, white
-  u32(0xFFFF0000), u32(0xFF00FF00);                                // top row: red, green
-  u32(0), u32(0);                                                  // AND mask
+  u32(0xFF0000FF), u32(0x80FFFFFF);  // bottom row: blue, white
+  u32(0xFFFF0000), u32(0xFF00FF00);  // top row: red, green
+  u32(0), u32(0);                    // AND mask
   return bytes;
 }
 
@@ -611,7 +611,8 @@ TEST_F(DesktopBackend, SmallIconIsShownAndANullIconClearsIt) {
 
   GtkWindow* gtkWindow = gtkWindowOf(window);
   EXPECT_EQ(gtk_window_get_icon(gtkWindow), nullptr);
-  std::thread frame([&] { SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon)); });
+  std::thread frame(
+      [&] { SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon)); });
   ASSERT_TRUE(runUntil([&] { return gtk_window_get_icon(gtkWindow) != nullptr; }));
   frame.join();
   GdkPixbuf* shown = gtk_window_get_icon(gtkWindow);
@@ -627,7 +628,8 @@ TEST_F(DesktopBackend, SmallIconIsShownAndANullIconClearsIt) {
   SendMessageA(window, WM_SETICON, ICON_SMALL, 0);
   EXPECT_EQ(gtk_window_get_icon(gtkWindow), nullptr);
   // The stock application icon has no pixels of its own: the desktop's default shows.
-  SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(LoadIconA(nullptr, IDI_APPLICATION)));
+  SendMessageA(window, WM_SETICON, ICON_SMALL,
+               reinterpret_cast<LPARAM>(LoadIconA(nullptr, IDI_APPLICATION)));
   EXPECT_EQ(gtk_window_get_icon(gtkWindow), nullptr);
   DestroyIcon(icon);
 }
@@ -680,8 +682,8 @@ TEST_F(DesktopBackend, ActivationFollowsFocusAcrossOurWindowsOnly) {
   GdkWindow* ours = gtk_widget_get_window(GTK_WIDGET(gtkWindowOf(window)));
   Display* display = GDK_WINDOW_XDISPLAY(ours);
   // A window of another program takes the focus: the application is no longer active.
-  Window foreign = XCreateSimpleWindow(display, DefaultRootWindow(display), 700, 600, 10, 10, 0,
-                                       0, 0);
+  Window foreign =
+      XCreateSimpleWindow(display, DefaultRootWindow(display), 700, 600, 10, 10, 0, 0, 0);
   XMapWindow(display, foreign);
   XSync(display, False);
   runUntil([] { return false; }, 100);
