@@ -48,7 +48,7 @@ struct WindowClass {
   bool hasMenuName;
 };
 
-// Where the frame extents of the window manager stand; all zero without one.
+// The frame a window manager put around a window, in pixels on each side; zero without one.
 struct FrameExtents {
   int left;
   int top;
@@ -89,8 +89,6 @@ std::mutex geometryLock;
 POINT pointerPosition;  // screen coordinates, as the desktop thread last saw the pointer
 std::vector<std::pair<DesktopWindow*, WindowGeometry>> geometries;
 
-// Everything below is guarded by the layer's lock (layerLock), so that one wait can watch the
-// queue, the handed-over calls and thread handles together.
 // A call handed to the desktop thread. Shared by the waiting thread and the desktop thread: a
 // sent message answered early (ReplyMessage) lets its sender go on while the call still runs.
 struct DesktopCall {
@@ -99,20 +97,26 @@ struct DesktopCall {
   LRESULT result;
   bool done;  // answered; the waiting thread goes on
 };
+
+// Guarded by the layer's lock (layerLock), so that one wait can watch the queue, the handed-over
+// calls and thread handles together.
 std::deque<MSG> postedMessages;
 std::deque<std::shared_ptr<DesktopCall>> pendingCalls;
 bool quitPosted = false;
 int quitCode = 0;
 
-// Desktop thread only.
-std::vector<WindowClass> windowClasses;
+// Written by the desktop thread; windows is read by other threads under windowListLock.
 std::vector<DesktopWindow*> windows;
+std::mutex windowListLock;
+
+// Set once by startDesktop, before any other thread of the program exists.
 bool desktopStarted = false;
 std::thread::id desktopThread;
+
+// Desktop thread only.
+std::vector<WindowClass> windowClasses;
 bool applicationActive = false;  // as last told with WM_ACTIVATEAPP
 bool activationCheckScheduled = false;
-
-std::mutex windowListLock;  // windows is read by other threads through findWindow
 
 char asciiUpper(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
