@@ -2,8 +2,6 @@
 // table, then the rows, padded to 32 bits, or RLE-compressed (runs, absolute runs and deltas).
 #include "bmp_files.h"
 
-namespace {
-
 void put16(std::string* out, uint32_t value) {
   out->push_back(char(value & 0xFF));
   out->push_back(char((value >> 8) & 0xFF));
@@ -13,6 +11,8 @@ void put32(std::string* out, uint32_t value) {
   put16(out, value & 0xFFFF);
   put16(out, value >> 16);
 }
+
+namespace {
 
 std::string packedRow(const BmpFile& file, int y) {
   std::string row;

@@ -25,5 +25,8 @@ struct BmpFile {
 
 // The file's bytes.
 std::string encodeBmp(const BmpFile& file);
+// Little-endian 16- and 32-bit values appended to a file's bytes.
+void put16(std::string* out, uint32_t value);
+void put32(std::string* out, uint32_t value);
 
 #endif

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "interpreter/interpreter.h"
+#include "pixel_canvas.h"
 #include "presentation/presentation.h"
 #include "shell/shell.h"
 #include "support/test_support.h"
@@ -17,29 +18,25 @@ namespace {
 
 constexpr COLORREF magenta = 0xFF00FF, red = 0x0000FF, green = 0x00FF00, blue = 0xFF0000,
                    white = 0xFFFFFF, gray = 0x808080;
+using Picture = std::function<COLORREF(int, int)>;
 
-// A 32-bit DIB section in a memory DC, filled from a function of (x, y) giving GDI colours.
-void makeSurface(HDC reference, int w, int h, const std::function<COLORREF(int, int)>& pixel,
-                 HDC* dc, HBITMAP* bitmap, HGDIOBJ* old) {
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = w;
-  info.bmiHeader.biHeight = h;  // bottom-up
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  *bitmap = CreateDIBSection(reference, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  ASSERT_TRUE(*bitmap && bits);
-  uint32_t* rows = (uint32_t*)bits;
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      COLORREF c = pixel(x, y);
-      rows[(h - 1 - y) * w + x] = (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
-    }
-  }
-  *dc = CreateCompatibleDC(reference);
-  *old = SelectObject(*dc, *bitmap);
+void freeSurface(HDC dc, HBITMAP bitmap, HGDIOBJ old) {
+  if (!dc) return;
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  DeleteObject(bitmap);
+}
+
+void freeImage(ImageSlot* slot) {
+  freeSurface(slot->imageDC, slot->bitmap, slot->oldBitmap);
+  freeSurface(slot->maskDC, slot->maskBitmap, slot->oldMaskBitmap);
+  freeSurface(slot->maskedImageDC, slot->maskedImageBitmap, slot->oldMaskedImageBitmap);
+  memset(slot, 0, sizeof *slot);
+}
+
+// Cell k of a strip is filled with the colour cellColor(k); strips have cells of 4 x 4.
+COLORREF cellColor(int k) {
+  return RGB(10 + 40 * k, 200 - 30 * k, 5 * k);
 }
 
 class Composition : public ::testing::Test {
@@ -62,9 +59,7 @@ class Composition : public ::testing::Test {
 
   void TearDown() override {
     for (ImageSlot& slot : imageSlots) freeImage(&slot);
-    SelectObject(virtualScreen.imageDC, virtualScreen.oldBitmap);
-    DeleteDC(virtualScreen.imageDC);
-    DeleteObject(virtualScreen.bitmap);
+    freeSurface(virtualScreen.imageDC, virtualScreen.bitmap, virtualScreen.oldBitmap);
     memset(&virtualScreen, 0, sizeof virtualScreen);
     resetTextState();
     mainWindow = nullptr;
@@ -73,38 +68,26 @@ class Composition : public ::testing::Test {
 
   // Gives the slot an image with its colour-key mask, built as the image slots build theirs:
   // mask white where the image is magenta, masked image black there.
-  void giveImage(int index, int w, int h, const std::function<COLORREF(int, int)>& pixel) {
+  void giveImage(int index, int w, int h, const Picture& pixel) {
+    auto surface = [&](const Picture& color, HDC* dc, HBITMAP* bitmap, HGDIOBJ* old) {
+      PixelCanvas canvas = createCanvas(w, h, 32);
+      for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) setCanvasPixel(canvas, x, y, color(x, y));
+      }
+      *dc = canvas.dc;
+      *bitmap = canvas.bitmap;
+      *old = canvas.oldBitmap;
+    };
     ImageSlot& slot = imageSlots[index];
-    HDC reference = GetDC(mainWindow);
-    makeSurface(reference, w, h, pixel, &slot.imageDC, &slot.bitmap, &slot.oldBitmap);
-    makeSurface(
-        reference, w, h, [&](int x, int y) { return pixel(x, y) == magenta ? white : 0; },
-        &slot.maskDC, &slot.maskBitmap, &slot.oldMaskBitmap);
-    makeSurface(
-        reference, w, h, [&](int x, int y) { return pixel(x, y) == magenta ? 0 : pixel(x, y); },
-        &slot.maskedImageDC, &slot.maskedImageBitmap, &slot.oldMaskedImageBitmap);
-    ReleaseDC(mainWindow, reference);
+    surface(pixel, &slot.imageDC, &slot.bitmap, &slot.oldBitmap);
+    surface([&](int x, int y) { return pixel(x, y) == magenta ? white : 0; }, &slot.maskDC,
+            &slot.maskBitmap, &slot.oldMaskBitmap);
+    surface([&](int x, int y) { return pixel(x, y) == magenta ? 0 : pixel(x, y); },
+            &slot.maskedImageDC, &slot.maskedImageBitmap, &slot.oldMaskedImageBitmap);
     slot.width = w;
     slot.height = h;
     slot.loaded = 1;
     slot.hasMask = 1;
-  }
-
-  static void freeImage(ImageSlot* slot) {
-    if (slot->imageDC) {
-      SelectObject(slot->imageDC, slot->oldBitmap);
-      DeleteDC(slot->imageDC);
-      DeleteObject(slot->bitmap);
-    }
-    if (slot->maskDC) {
-      SelectObject(slot->maskDC, slot->oldMaskBitmap);
-      DeleteDC(slot->maskDC);
-      DeleteObject(slot->maskBitmap);
-      SelectObject(slot->maskedImageDC, slot->oldMaskedImageBitmap);
-      DeleteDC(slot->maskedImageDC);
-      DeleteObject(slot->maskedImageBitmap);
-    }
-    memset(slot, 0, sizeof *slot);
   }
 
   // Shows the slot at (x, y) with a w x h cell taken from (srcX, srcY).
@@ -137,48 +120,40 @@ class Composition : public ::testing::Test {
   }
 
   COLORREF pixel(int x, int y) { return GetPixel(virtualScreen.imageDC, x, y) & 0xFFFFFF; }
+  // Which of the cells 0 to 7 shows at (x, y); -1 for none.
+  int cellAt(int x, int y) {
+    for (int k = 0; k < 8; ++k) {
+      if (pixel(x, y) == cellColor(k)) return k;
+    }
+    return -1;
+  }
 };
 
-// Cell k of a strip is filled with the colour cellColor(k); the strips here have 4 cells of 4 x 4.
-COLORREF cellColor(int k) {
-  return RGB(10 + 40 * k, 200 - 30 * k, 5 * k);
-}
-
-TEST_F(Composition, AnOpaqueCellReplacesItsRectangleAndNothingElse) {
+TEST_F(Composition, OpaqueAndTransparentCellsOrderedBySlotNumber) {
   paintScreen(gray);
   giveImage(1, 10, 10, [](int x, int y) { return x == 3 && y == 3 ? magenta : RGB(x, y, 1); });
   show(1, 100, 50, 6, 5, 2, 1);
-  composeFrame();
-  EXPECT_EQ(pixel(100, 50), RGB(2, 1, 1));
-  EXPECT_EQ(pixel(105, 54), RGB(7, 5, 1));
-  EXPECT_EQ(pixel(101, 52), magenta);  // opaque: magenta is drawn like any colour
-  EXPECT_EQ(pixel(99, 50), gray);
-  EXPECT_EQ(pixel(106, 50), gray);
-  EXPECT_EQ(pixel(100, 49), gray);
-  EXPECT_EQ(pixel(100, 55), gray);
-}
-
-TEST_F(Composition, ATransparentCellLeavesTheScreenUnderItsMagentaPixels) {
+  // Slot 2 shows through slot 5's magenta half; slot 7 covers slot 3 where they overlap.
   giveImage(2, 8, 8, [](int x, int) { return RGB(x * 16, 0, 0x40); });
   show(2, 0, 0, 8, 8);
   giveImage(5, 8, 8, [](int x, int) { return x < 4 ? magenta : green; });
   show(5, 0, 0, 8, 8, 0, 0, true);
-  composeFrame();
-  EXPECT_EQ(pixel(1, 3), RGB(16, 0, 0x40));  // slot 2 shows through slot 5's magenta
-  EXPECT_EQ(pixel(3, 7), RGB(48, 0, 0x40));
-  EXPECT_EQ(pixel(4, 0), green);
-  EXPECT_EQ(pixel(7, 7), green);
-}
-
-TEST_F(Composition, AHigherSlotCoversALowerOneAndOrderIsBySlotNumberAlone) {
   giveImage(7, 10, 10, [](int, int) { return red; });
-  show(7, 0, 0, 10, 10);
+  show(7, 200, 0, 10, 10);
   giveImage(3, 10, 10, [](int, int) { return blue; });
-  show(3, 5, 5, 10, 10);
+  show(3, 205, 5, 10, 10);
   composeFrame();
-  EXPECT_EQ(pixel(6, 6), red);
-  EXPECT_EQ(pixel(12, 12), blue);
-  EXPECT_EQ(pixel(2, 2), red);
+  const struct {
+    int x, y;
+    COLORREF expected;
+  } probes[] = {
+      {100, 50, RGB(2, 1, 1)}, {105, 54, RGB(7, 5, 1)},
+      {101, 52, magenta},  // opaque: magenta is drawn like any colour
+      {99, 50, gray},          {106, 50, gray},          {100, 49, gray}, {100, 55, gray},
+      {1, 3, RGB(16, 0, 0x40)}, {3, 7, RGB(48, 0, 0x40)}, {4, 0, green}, {7, 7, green},
+      {206, 6, red},           {212, 12, blue},          {202, 2, red},
+  };
+  for (const auto& p : probes) EXPECT_EQ(pixel(p.x, p.y), p.expected) << p.x << "," << p.y;
 }
 
 TEST_F(Composition, CellsAreClippedAtEveryEdgeOfTheScreen) {
@@ -203,55 +178,33 @@ TEST_F(Composition, CellsAreClippedAtEveryEdgeOfTheScreen) {
   EXPECT_EQ(pixel(639, 479), RGB(3, 3, 9));
 }
 
-TEST_F(Composition, AStripOfThreeShowsCellsZeroOneTwoInTurnOnBothAxes) {
-  giveImage(4, 16, 4, [](int x, int) { return cellColor(x / 4); });  // side by side
-  giveImage(6, 4, 16, [](int, int y) { return cellColor(y / 4); });  // one below the other
-  show(4, 100, 100, 4, 4);
-  play(4, 1, 3, 0);
-  show(6, 200, 100, 4, 4);
-  play(6, 2, 3, 0);
-  std::vector<int> expected = {0, 1, 2, 0, 1, 2};
-  std::vector<int> horizontal, vertical;
-  for (int i = 0; i < 6; ++i) {
-    composeFrame();
-    for (int j = 0; j < 4; ++j) {
-      if (pixel(100, 100) == cellColor(j)) horizontal.push_back(j);
-      if (pixel(200, 100) == cellColor(j)) vertical.push_back(j);
+TEST_F(Composition, FrameStripsShowTheirCellsInTurn) {
+  struct Case {
+    const char* name;
+    int axis, count, first;
+    std::vector<int> cells;  // shown by successive frames
+  } cases[] = {
+      {"three cells side by side", 1, 3, 0, {0, 1, 2, 0, 1, 2}},
+      {"three cells one below the other", 2, 3, 0, {0, 1, 2, 0, 1, 2}},
+      {"a cell beyond a shrunken strip, drawn once", 0, 3, 5, {5, 0, 1, 2}},
+      {"no cells: the current one once, then cell 0", 0, 0, 2, {2, 0, 0, 0}},
+      {"one cell: the current one once, then cell 0", 0, 1, 3, {3, 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    if (c.axis == 1) {
+      giveImage(4, 32, 4, [](int x, int) { return cellColor(x / 4); });
+    } else {
+      giveImage(4, 4, 32, [](int, int y) { return cellColor(y / 4); });
     }
-  }
-  EXPECT_EQ(horizontal, expected);
-  EXPECT_EQ(vertical, expected);
-}
-
-TEST_F(Composition, ACellBeyondAShrunkenStripIsDrawnOnceThenTheStripStartsAgain) {
-  giveImage(0, 4, 32, [](int, int y) { return cellColor(y / 4); });
-  show(0, 0, 0, 4, 4);
-  play(0, 0, 3, 5);
-  std::vector<int> cells;
-  for (int i = 0; i < 4; ++i) {
-    composeFrame();
-    for (int j = 0; j < 8; ++j) {
-      if (pixel(0, 0) == cellColor(j)) cells.push_back(j);
+    show(4, 100, 100, 4, 4);
+    play(4, c.axis, c.count, c.first);
+    std::vector<int> cells;
+    for (size_t i = 0; i < c.cells.size(); ++i) {
+      composeFrame();
+      cells.push_back(cellAt(100, 100));
     }
-  }
-  EXPECT_EQ(cells, (std::vector<int>{5, 0, 1, 2}));
-}
-
-TEST_F(Composition, WithNoneOrOneCellTheCurrentCellIsDrawnOnceThenCellZero) {
-  giveImage(0, 4, 16, [](int, int y) { return cellColor(y / 4); });
-  giveImage(1, 4, 16, [](int, int y) { return cellColor(y / 4); });
-  show(0, 0, 0, 4, 4);
-  play(0, 0, 0, 2);
-  show(1, 10, 0, 4, 4);
-  play(1, 0, 1, 3);
-  composeFrame();
-  EXPECT_EQ(pixel(0, 0), cellColor(2));
-  EXPECT_EQ(pixel(10, 0), cellColor(3));
-  for (int i = 0; i < 3; ++i) {
-    composeFrame();
-    EXPECT_EQ(pixel(0, 0), cellColor(0));
-    EXPECT_EQ(pixel(10, 0), cellColor(0));
-    EXPECT_EQ(imageSlots[0].currentFrame, 0);
+    EXPECT_EQ(cells, c.cells) << c.name;
+    freeImage(&imageSlots[4]);
   }
 }
 
@@ -263,7 +216,7 @@ TEST_F(Composition, AStoppedSlotDrawsItsStopCellAndDoesNotAdvance) {
   imageSlots[0].currentFrame = 1;
   composeFrame();
   composeFrame();
-  EXPECT_EQ(pixel(0, 0), cellColor(3));
+  EXPECT_EQ(cellAt(0, 0), 3);
   EXPECT_EQ(imageSlots[0].currentFrame, 1);
 }
 
@@ -274,17 +227,16 @@ TEST_F(Composition, AHiddenOrInvisibleSlotLeavesItsLastPictureAndStandsStill) {
   play(0, 0, 4, 1);
   show(1, 10, 0, 4, 4);
   composeFrame();
-  ASSERT_EQ(pixel(0, 0), cellColor(1));
+  ASSERT_EQ(cellAt(0, 0), 1);
   ASSERT_EQ(pixel(10, 0), red);
   imageSlots[0].animState = 2;
-  imageSlots[1].visible = 0;
   // Images changed behind the slots' backs are not drawn either.
   freeImage(&imageSlots[1]);
   giveImage(1, 4, 4, [](int, int) { return blue; });
   show(1, 10, 0, 4, 4);
   imageSlots[1].visible = 0;
   for (int i = 0; i < 3; ++i) composeFrame();
-  EXPECT_EQ(pixel(0, 0), cellColor(1));
+  EXPECT_EQ(cellAt(0, 0), 1);
   EXPECT_EQ(pixel(10, 0), red);
   EXPECT_EQ(imageSlots[0].currentFrame, 2);
 }
@@ -309,7 +261,7 @@ TEST_F(Composition, AVisibleSlotWithoutAnImageDrawsNothing) {
   memset(&imageSlots[5], 0, sizeof imageSlots[5]);
 }
 
-TEST_F(Composition, TheMessageIsDrawnAboveEverySlot) {
+TEST_F(Composition, TheMessageIsDrawnAboveEverySlotInEveryFrame) {
   giveImage(9, 200, 60, [](int, int) { return white; });
   show(9, 0, 0, 200, 60);
   SetRect(&messageRect, 0, 0, 200, 60);
@@ -317,19 +269,17 @@ TEST_F(Composition, TheMessageIsDrawnAboveEverySlot) {
   textLine1 = text;
   textVisible = 1;
   SetTextColor(virtualScreen.imageDC, 0);
-  composeFrame();
-  int dark = 0;
-  for (int y = 0; y < 60; ++y) {
-    for (int x = 0; x < 200; ++x) dark += pixel(x, y) != white;
-  }
+  auto darkPixels = [&] {
+    composeFrame();
+    int dark = 0;
+    for (int y = 0; y < 60; ++y) {
+      for (int x = 0; x < 200; ++x) dark += pixel(x, y) != white;
+    }
+    return dark;
+  };
+  int dark = darkPixels();
   EXPECT_GT(dark, 20);
-  // Drawn again in every frame, after the slots.
-  composeFrame();
-  int again = 0;
-  for (int y = 0; y < 60; ++y) {
-    for (int x = 0; x < 200; ++x) again += pixel(x, y) != white;
-  }
-  EXPECT_EQ(again, dark);
+  EXPECT_EQ(darkPixels(), dark);
 }
 
 }  // namespace

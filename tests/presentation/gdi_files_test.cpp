@@ -15,15 +15,6 @@
 
 namespace {
 
-void put16(std::string* out, uint32_t value) {
-  out->push_back(char(value & 0xFF));
-  out->push_back(char((value >> 8) & 0xFF));
-}
-void put32(std::string* out, uint32_t value) {
-  put16(out, value & 0xFFFF);
-  put16(out, value >> 16);
-}
-
 // The colour of pixel (x, y) of the test icon, 0x00RRGGBB.
 uint32_t iconColor(int x, int y) {
   return (uint32_t)((x * 15) << 16 | (y * 15) << 8 | 0x40);
@@ -47,10 +38,7 @@ std::string iconFile() {
   put16(&file, 0);
   put16(&file, 1);  // an icon
   put16(&file, 1);  // one image
-  file.push_back(16);
-  file.push_back(16);
-  file.push_back(0);
-  file.push_back(0);
+  file += std::string("\x10\x10\0\0", 4);  // 16 x 16, no palette, reserved
   put16(&file, 1);
   put16(&file, 32);
   put32(&file, (uint32_t)image.size());
@@ -75,9 +63,7 @@ TEST(GdiFiles, ABitmapFileBecomesADibSectionOfItsOwnDepthWithItsBits) {
   ASSERT_TRUE(info.bmBits);
   // Bottom-up rows as in the file: the first stored row is the image's last.
   const uint8_t* bits = (const uint8_t*)info.bmBits;
-  EXPECT_EQ(bits[0], 0x0C);
-  EXPECT_EQ(bits[1], 0x0B);
-  EXPECT_EQ(bits[2], 0x0A);
+  EXPECT_EQ(std::string((const char*)bits, 3), "\x0C\x0B\x0A");
   EXPECT_EQ(bits[12], 0x03);
   EXPECT_EQ(bits[12 + 8], 0x07);
   DeleteObject(bitmap);

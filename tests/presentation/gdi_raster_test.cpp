@@ -35,6 +35,12 @@ void fillBytes(const PixelCanvas& canvas, uint8_t value) {
   memset(canvas.bits, value, (size_t)canvas.rowBytes * canvas.height);
 }
 
+BITMAP objectOf(HGDIOBJ bitmap) {
+  BITMAP info = {};
+  EXPECT_EQ(GetObjectA(bitmap, sizeof info, &info), (int)sizeof info);
+  return info;
+}
+
 // Source bytes 0xCC and destination bytes 0xAA: after the transfer every byte of every pixel is
 // the operation's index byte. Palette formats combine the indices, so the same holds there.
 TEST(GdiRaster, EachOperationIsItsTruthTableOnEveryByteOfEveryFormat) {
@@ -66,31 +72,19 @@ TEST(GdiRaster, EachOperationIsItsTruthTableOnEveryByteOfEveryFormat) {
 }
 
 // A monochrome bitmap in its own memory DC.
-struct MonoCanvas {
-  HDC dc;
-  HBITMAP bitmap;
-  HGDIOBJ oldBitmap;
-};
-
-MonoCanvas createMono(int width, int height, const void* bits) {
-  MonoCanvas canvas;
+CompatibleCanvas createMono(int width, int height, const void* bits) {
+  CompatibleCanvas canvas;
   canvas.bitmap = CreateBitmap(width, height, 1, 1, bits);
   canvas.dc = CreateCompatibleDC(nullptr);
   canvas.oldBitmap = SelectObject(canvas.dc, canvas.bitmap);
   return canvas;
 }
 
-void destroyMono(MonoCanvas* canvas) {
-  SelectObject(canvas->dc, canvas->oldBitmap);
-  DeleteDC(canvas->dc);
-  DeleteObject(canvas->bitmap);
-}
-
 TEST(GdiRaster, ColourToMonochromeMarksExactlyTheSourceBackgroundColour) {
   const COLORREF pixels[] = {0xFF00FF, 0xFE00FF, 0xFF00FE, 0xFF01FF, 0x000000, 0xFFFFFF, 0xFF00FF};
   PixelCanvas source = createCanvas(7, 1, 32);
   for (int x = 0; x < 7; ++x) setCanvasPixel(source, x, 0, pixels[x]);
-  MonoCanvas mono = createMono(7, 1, nullptr);
+  CompatibleCanvas mono = createMono(7, 1, nullptr);
   // The destination's colours play no part.
   SetBkColor(mono.dc, 0x00FF00);
   SetTextColor(mono.dc, 0x0000FF);
@@ -105,13 +99,13 @@ TEST(GdiRaster, ColourToMonochromeMarksExactlyTheSourceBackgroundColour) {
   for (int x = 0; x < 7; ++x) {
     EXPECT_EQ(GetPixel(mono.dc, x, 0), x == 4 ? 0xFFFFFFu : 0u) << "pixel " << x;
   }
-  destroyMono(&mono);
+  destroyCompatibleCanvas(&mono);
   destroyCanvas(&source);
 }
 
 TEST(GdiRaster, MonochromeToColourTakesTheDestinationColours) {
   const uint8_t bits[] = {0xB0, 0x00};  // 1 0 1 1 0 0 0 0, rows padded to 16 bits
-  MonoCanvas mono = createMono(8, 1, bits);
+  CompatibleCanvas mono = createMono(8, 1, bits);
   // The source's colours play no part.
   SetBkColor(mono.dc, 0x00FF00);
   SetTextColor(mono.dc, 0x0000FF);
@@ -119,24 +113,23 @@ TEST(GdiRaster, MonochromeToColourTakesTheDestinationColours) {
   SetBkColor(dest.dc, 0x123456);
   SetTextColor(dest.dc, 0x654321);
   const bool set[] = {true, false, true, true, false, false, false, false};
-
-  ASSERT_TRUE(BitBlt(dest.dc, 0, 0, 8, 1, mono.dc, 0, 0, SRCCOPY));
-  for (int x = 0; x < 8; ++x) {
-    EXPECT_EQ(canvasColor(dest, x, 0), set[x] ? 0x123456u : 0x654321u) << "pixel " << x;
-  }
   // The conversion comes before the operation: AND with white keeps the converted colours, and
   // NOTSRCCOPY inverts them.
-  fillCanvas(dest, 0xFFFFFF);
-  ASSERT_TRUE(BitBlt(dest.dc, 0, 0, 8, 1, mono.dc, 0, 0, SRCAND));
-  for (int x = 0; x < 8; ++x) {
-    EXPECT_EQ(canvasColor(dest, x, 0), set[x] ? 0x123456u : 0x654321u) << "pixel " << x;
-  }
-  ASSERT_TRUE(BitBlt(dest.dc, 0, 0, 8, 1, mono.dc, 0, 0, NOTSRCCOPY));
-  for (int x = 0; x < 8; ++x) {
-    EXPECT_EQ(canvasColor(dest, x, 0), set[x] ? 0xEDCBA9u : 0x9ABCDEu) << "pixel " << x;
+  const struct {
+    DWORD rop;
+    COLORREF set, clear;
+  } cases[] = {{SRCCOPY, 0x123456, 0x654321},
+               {SRCAND, 0x123456, 0x654321},
+               {NOTSRCCOPY, 0xEDCBA9, 0x9ABCDE}};
+  for (const auto& c : cases) {
+    fillCanvas(dest, 0xFFFFFF);
+    ASSERT_TRUE(BitBlt(dest.dc, 0, 0, 8, 1, mono.dc, 0, 0, c.rop));
+    for (int x = 0; x < 8; ++x) {
+      EXPECT_EQ(canvasColor(dest, x, 0), set[x] ? c.set : c.clear) << c.rop << " pixel " << x;
+    }
   }
   destroyCanvas(&dest);
-  destroyMono(&mono);
+  destroyCompatibleCanvas(&mono);
 }
 
 TEST(GdiRaster, AOneBitDibSectionUsesItsColourTable) {
@@ -159,21 +152,16 @@ TEST(GdiRaster, AMemoryDcWithoutABitmapGivesOnePixelOfTheDestinationTextColour) 
   SetTextColor(dest.dc, 0x0000FF);
   SetBkColor(dest.dc, 0x00FF00);
   EXPECT_TRUE(BitBlt(dest.dc, 0, 0, 4, 4, empty, 0, 0, SRCCOPY));
-  EXPECT_EQ(canvasColor(dest, 0, 0), 0x0000FFu);
   for (int y = 0; y < 4; ++y) {
     for (int x = 0; x < 4; ++x) {
-      if (x || y) {
-        EXPECT_EQ(canvasColor(dest, x, y), 0x2080C0u) << x << "," << y;
-      }
+      EXPECT_EQ(canvasColor(dest, x, y), x || y ? 0x2080C0u : 0x0000FFu) << x << "," << y;
     }
   }
   // Its default bitmap is 1x1 monochrome.
   HBITMAP inside = (HBITMAP)SelectObject(empty, CreateBitmap(1, 1, 1, 1, nullptr));
-  BITMAP info;
-  ASSERT_EQ(GetObjectA(inside, sizeof info, &info), (int)sizeof info);
-  EXPECT_EQ(info.bmWidth, 1);
-  EXPECT_EQ(info.bmHeight, 1);
-  EXPECT_EQ(info.bmBitsPixel, 1);
+  BITMAP info = objectOf(inside);
+  EXPECT_EQ(std::vector<int>({info.bmWidth, info.bmHeight, info.bmBitsPixel}),
+            std::vector<int>({1, 1, 1}));
   DeleteObject(SelectObject(empty, inside));
   DeleteDC(empty);
   destroyCanvas(&dest);
@@ -283,12 +271,6 @@ TEST(GdiRaster, TwentyFourBitRowsConvertFromAnyColumnForAnyLength) {
   destroyCanvas(&source);
 }
 
-int bitsPerPixelOf(HBITMAP bitmap) {
-  BITMAP info = {};
-  if (GetObjectA(bitmap, sizeof info, &info) != (int)sizeof info) return -1;
-  return info.bmBitsPixel;
-}
-
 TEST(GdiRaster, CompatibleBitmapsTakeTheDepthOfTheirReference) {
   HWND window = createRecordingWindow();
   ASSERT_TRUE(window);
@@ -299,27 +281,25 @@ TEST(GdiRaster, CompatibleBitmapsTakeTheDepthOfTheirReference) {
   HBITMAP fromWindow = CreateCompatibleBitmap(windowDC, 5, 3);
   HBITMAP fromScreen = CreateCompatibleBitmap(screenDC, 5, 3);
   HBITMAP fromFreshMemory = CreateCompatibleBitmap(memoryDC, 5, 3);
-  EXPECT_EQ(bitsPerPixelOf(fromWindow), 32);
-  EXPECT_EQ(bitsPerPixelOf(fromScreen), 32);
-  EXPECT_EQ(bitsPerPixelOf(fromFreshMemory), 1);
+  EXPECT_EQ(objectOf(fromWindow).bmBitsPixel, 32);
+  EXPECT_EQ(objectOf(fromScreen).bmBitsPixel, 32);
+  EXPECT_EQ(objectOf(fromFreshMemory).bmBitsPixel, 1);
   HGDIOBJ old = SelectObject(memoryDC, fromWindow);
   HBITMAP fromColourMemory = CreateCompatibleBitmap(memoryDC, 5, 3);
-  EXPECT_EQ(bitsPerPixelOf(fromColourMemory), 32);
+  EXPECT_EQ(objectOf(fromColourMemory).bmBitsPixel, 32);
   // A new compatible bitmap is black.
   EXPECT_EQ(GetPixel(memoryDC, 4, 2), 0u);
 
-  BITMAP info;
-  ASSERT_EQ(GetObjectA(fromWindow, sizeof info, &info), (int)sizeof info);
+  BITMAP info = objectOf(fromWindow);
   EXPECT_EQ(info.bmWidth, 5);
   EXPECT_EQ(info.bmHeight, 3);
   EXPECT_EQ(info.bmWidthBytes, 20);
   EXPECT_EQ(info.bmBits, nullptr);
 
   SelectObject(memoryDC, old);
-  DeleteObject(fromColourMemory);
-  DeleteObject(fromFreshMemory);
-  DeleteObject(fromScreen);
-  DeleteObject(fromWindow);
+  for (HBITMAP bitmap : {fromColourMemory, fromFreshMemory, fromScreen, fromWindow}) {
+    DeleteObject(bitmap);
+  }
   DeleteDC(memoryDC);
   ReleaseDC(nullptr, screenDC);
   ReleaseDC(window, windowDC);
@@ -328,8 +308,7 @@ TEST(GdiRaster, CompatibleBitmapsTakeTheDepthOfTheirReference) {
 
 TEST(GdiRaster, GetObjectDescribesDibSectionsAndMonochromeBitmaps) {
   PixelCanvas canvas = createCanvas(5, 3, 24);
-  BITMAP info;
-  ASSERT_EQ(GetObjectA(canvas.bitmap, sizeof info, &info), (int)sizeof info);
+  BITMAP info = objectOf(canvas.bitmap);
   EXPECT_EQ(info.bmWidth, 5);
   EXPECT_EQ(info.bmHeight, 3);  // positive for a top-down section too
   EXPECT_EQ(info.bmWidthBytes, 16);
@@ -339,7 +318,7 @@ TEST(GdiRaster, GetObjectDescribesDibSectionsAndMonochromeBitmaps) {
   destroyCanvas(&canvas);
 
   HBITMAP mono = CreateBitmap(17, 2, 1, 1, nullptr);
-  ASSERT_EQ(GetObjectA(mono, sizeof info, &info), (int)sizeof info);
+  info = objectOf(mono);
   EXPECT_EQ(info.bmBitsPixel, 1);
   EXPECT_EQ(info.bmWidthBytes, 4);  // rows of device-dependent bitmaps are padded to 16 bits
   EXPECT_EQ(info.bmBits, nullptr);

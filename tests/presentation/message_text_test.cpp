@@ -2,6 +2,8 @@
 // selection, the hit boxes' edges, the message wrapped and cut off in messageRect, the text
 // colour a selection leaves behind, and absent texts. The cursor is placed for real.
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -13,22 +15,6 @@
 namespace {
 
 constexpr uint32_t white = 0xFFFFFF;
-
-enum class Ink { none, red, black, mixed };
-
-const char* inkName(Ink ink) {
-  switch (ink) {
-    case Ink::none:
-      return "none";
-    case Ink::red:
-      return "red";
-    case Ink::black:
-      return "black";
-    case Ink::mixed:
-      return "mixed";
-  }
-  return "?";
-}
 
 class MessageTextTest : public ::testing::Test {
  protected:
@@ -71,22 +57,22 @@ class MessageTextTest : public ::testing::Test {
     drawTextOverlay();
     return menuSelection;
   }
-  // The colour of the text in a box: red text on white keeps red at 255 in every pixel, even
-  // where Wine blends its edges; black text has dark pixels.
-  Ink inkColour(int left, int top, int right, int bottom) {
+  // The colour of the text in a box: "none", "red", "black" or "mixed". Red text on white keeps
+  // red at 255 in every pixel, even where Wine blends its edges; black text has dark pixels.
+  std::string inkColour(int left, int top, int right, int bottom) {
     InkCount red = countInk(canvas, left, top, right, bottom, 0xFF0000, white);
-    if (red.ink == 0) return Ink::none;
-    if (red.foreign == 0) return Ink::red;
-    InkCount dark = countInk(canvas, left, top, right, bottom, 0x000000, white);
+    if (red.ink == 0) return "none";
+    if (red.foreign == 0) return "red";
     bool darkPixel = false;
     for (int y = top; y < bottom; ++y) {
       for (int x = left; x < right; ++x) darkPixel |= (canvasPixel(canvas, x, y) >> 16) < 0x80;
     }
-    return dark.foreign == 0 && darkPixel ? Ink::black : Ink::mixed;
+    return countInk(canvas, left, top, right, bottom, 0, white).foreign == 0 && darkPixel ? "black"
+                                                                                         : "mixed";
   }
   // The cells of the two choices of the standard menu below.
-  Ink firstInk() { return inkColour(100, 100, 132, 118); }
-  Ink secondInk() { return inkColour(100, 140, 148, 158); }
+  std::string firstInk() { return inkColour(100, 100, 132, 118); }
+  std::string secondInk() { return inkColour(100, 140, 148, 158); }
 
   PixelCanvas canvas;
   ImageSlot savedScreen;
@@ -99,18 +85,18 @@ TEST_F(MessageTextTest, TheChoiceUnderTheCursorIsRedTheOtherBlack) {
   showMenu(first.c_str(), 100, 100, second.c_str(), 100, 140);
 
   EXPECT_EQ(tickWithCursorAt(110, 105), 1);
-  EXPECT_STREQ(inkName(firstInk()), "red");
-  EXPECT_STREQ(inkName(secondInk()), "black");
+  EXPECT_EQ(firstInk(), "red");
+  EXPECT_EQ(secondInk(), "black");
   EXPECT_EQ(GetTextColor(canvas.dc), 0u);
 
   EXPECT_EQ(tickWithCursorAt(110, 145), 2);
-  EXPECT_STREQ(inkName(firstInk()), "black");
-  EXPECT_STREQ(inkName(secondInk()), "red");
+  EXPECT_EQ(firstInk(), "black");
+  EXPECT_EQ(secondInk(), "red");
   EXPECT_EQ(GetTextColor(canvas.dc), RGB(255, 0, 0));  // left red after the second choice
 
   EXPECT_EQ(tickWithCursorAt(300, 300), 0);
-  EXPECT_STREQ(inkName(firstInk()), "black");
-  EXPECT_STREQ(inkName(secondInk()), "black");
+  EXPECT_EQ(firstInk(), "black");
+  EXPECT_EQ(secondInk(), "black");
   EXPECT_EQ(GetTextColor(canvas.dc), 0u);
   // Nothing but the two choices was drawn.
   EXPECT_EQ(countInk(canvas, 0, 0, 640, 480, 0, white).ink,
@@ -119,37 +105,31 @@ TEST_F(MessageTextTest, TheChoiceUnderTheCursorIsRedTheOtherBlack) {
 }
 
 TEST_F(MessageTextTest, HitBoxesIncludeTheirLastColumnAndRow) {
-  // "ab": 2 bytes x 7 = 14, so columns 100 to 114 and rows 100 to 115.
-  showMenu("ab", 100, 100, "cd", 300, 300);
-  EXPECT_EQ(tickWithCursorAt(100, 100), 1);
-  EXPECT_EQ(tickWithCursorAt(114, 115), 1);
-  EXPECT_EQ(tickWithCursorAt(99, 100), 0);
-  EXPECT_EQ(tickWithCursorAt(100, 99), 0);
-  EXPECT_EQ(tickWithCursorAt(115, 100), 0);
-  EXPECT_EQ(tickWithCursorAt(100, 116), 0);
-  EXPECT_EQ(tickWithCursorAt(314, 315), 2);
-  EXPECT_EQ(tickWithCursorAt(315, 315), 0);
-
-  // A double-byte character counts as two bytes.
   std::string a = cp932("あ");
-  showMenu(a.c_str(), 100, 100, "cd", 300, 300);
-  EXPECT_EQ(tickWithCursorAt(114, 100), 1);
-  EXPECT_EQ(tickWithCursorAt(115, 100), 0);
-
-  // Where the boxes overlap the first choice wins.
-  showMenu("abcd", 100, 100, "abcd", 110, 105);
-  EXPECT_EQ(tickWithCursorAt(120, 110), 1);
-  EXPECT_EQ(tickWithCursorAt(128, 115), 1);
-  EXPECT_EQ(tickWithCursorAt(129, 110), 2);
-  EXPECT_EQ(tickWithCursorAt(120, 116), 2);
-
-  // An empty choice has a box one column wide and sixteen rows high.
-  showMenu("", 200, 200, "cd", 300, 300);
-  EXPECT_EQ(tickWithCursorAt(200, 200), 1);
-  EXPECT_EQ(tickWithCursorAt(200, 215), 1);
-  EXPECT_EQ(tickWithCursorAt(201, 200), 0);
-  EXPECT_EQ(tickWithCursorAt(199, 200), 0);
-  EXPECT_EQ(tickWithCursorAt(200, 216), 0);
+  struct Case {
+    const char* what;
+    const char *first, *second;
+    POINT at1, at2;
+    std::vector<std::pair<POINT, int>> cursors;  // where the cursor is, the selection it gives
+  } cases[] = {
+      // "ab": 2 bytes x 7 = 14, so columns 100 to 114 and rows 100 to 115.
+      {"two bytes", "ab", "cd", {100, 100}, {300, 300},
+       {{{100, 100}, 1}, {{114, 115}, 1}, {{99, 100}, 0}, {{100, 99}, 0}, {{115, 100}, 0},
+        {{100, 116}, 0}, {{314, 315}, 2}, {{315, 315}, 0}}},
+      {"a double-byte character counts as two bytes", a.c_str(), "cd", {100, 100}, {300, 300},
+       {{{114, 100}, 1}, {{115, 100}, 0}}},
+      {"where the boxes overlap the first wins", "abcd", "abcd", {100, 100}, {110, 105},
+       {{{120, 110}, 1}, {{128, 115}, 1}, {{129, 110}, 2}, {{120, 116}, 2}}},
+      {"an empty choice is one column wide, sixteen rows high", "", "cd", {200, 200}, {300, 300},
+       {{{200, 200}, 1}, {{200, 215}, 1}, {{201, 200}, 0}, {{199, 200}, 0}, {{200, 216}, 0}}},
+  };
+  for (const Case& c : cases) {
+    showMenu(c.first, c.at1.x, c.at1.y, c.second, c.at2.x, c.at2.y);
+    for (const auto& cursor : c.cursors) {
+      EXPECT_EQ(tickWithCursorAt(cursor.first.x, cursor.first.y), cursor.second)
+          << c.what << ", cursor at " << cursor.first.x << "," << cursor.first.y;
+    }
+  }
 }
 
 TEST_F(MessageTextTest, TheMessageIsWrappedAndCutOffInMessageRect) {
@@ -170,7 +150,7 @@ TEST_F(MessageTextTest, TheMessageIsWrappedAndCutOffInMessageRect) {
   std::vector<InkBox> lines = lineInk(canvas, 50, 60, 2, white);
   EXPECT_EQ(cellsReached(lines[0], wideCell), 12);
   EXPECT_EQ(cellsReached(lines[1], wideCell), 12);
-  EXPECT_STREQ(inkName(inkColour(50, 60, 250, 96)), "black");
+  EXPECT_EQ(inkColour(50, 60, 250, 96), "black");
   EXPECT_EQ(messageRect.right, 250);
   EXPECT_EQ(messageRect.bottom, 96);
 
@@ -189,23 +169,22 @@ TEST_F(MessageTextTest, AMessageAfterTheSecondChoiceIsRed) {
   messageRect = RECT{300, 300, 500, 500};
   EXPECT_EQ(tickWithCursorAt(0, 0), 2);
   EXPECT_TRUE(inkIn(canvas, 0, 0, 640, 300, white).empty());
-  EXPECT_STREQ(inkName(inkColour(300, 300, 332, 318)), "red");
+  EXPECT_EQ(inkColour(300, 300, 332, 318), "red");
 }
 
-TEST_F(MessageTextTest, HiddenTextIsNeitherDrawnNorHitTested) {
+TEST_F(MessageTextTest, HiddenAndAbsentTextsAreNeitherDrawnNorHitTested) {
   showMenu(first.c_str(), 100, 100, second.c_str(), 100, 140);
   textVisible = 0;
   menuSelection = 2;
   EXPECT_EQ(tickWithCursorAt(110, 105), 2);
   EXPECT_TRUE(inkAnywhere(canvas, white).empty());
-}
 
-TEST_F(MessageTextTest, AbsentChoicesAreNeitherDrawnNorHitTested) {
   // An `if` with no `menu` before it: the second text is absent.
+  menuSelection = 0;
   showMenu(first.c_str(), 100, 100, nullptr, 0, 0);
   EXPECT_EQ(tickWithCursorAt(0, 0), 0);
   EXPECT_EQ(tickWithCursorAt(110, 105), 1);
-  EXPECT_STREQ(inkName(firstInk()), "red");
+  EXPECT_EQ(firstInk(), "red");
   EXPECT_TRUE(inkIn(canvas, 0, 0, 640, 100, white).empty());
   EXPECT_TRUE(inkIn(canvas, 0, 118, 640, 480, white).empty());
 
@@ -232,7 +211,7 @@ TEST_F(MessageTextTest, ResetHidesTheTextAndKeepsMessageRectAndSelection) {
   textLine1 = first.c_str();
   textVisible = 1;
   EXPECT_EQ(tickWithCursorAt(0, 0), 2);
-  EXPECT_STREQ(inkName(inkColour(100, 100, 132, 118)), "black");
+  EXPECT_EQ(inkColour(100, 100, 132, 118), "black");
 }
 
 }  // namespace

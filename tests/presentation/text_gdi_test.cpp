@@ -39,6 +39,12 @@ class TextTest : public ::testing::Test {
     return DrawTextA(canvas.dc, text.data(), int(text.size()), &rect, format);
   }
   std::vector<InkBox> lines(int count) { return lineInk(canvas, left, top, count, white); }
+  // How many cells of the given width each of the first count lines reaches into.
+  std::vector<int> cells(int count, int cellWidth) {
+    std::vector<int> reached;
+    for (const InkBox& box : lines(count)) reached.push_back(cellsReached(box, cellWidth));
+    return reached;
+  }
 
   PixelCanvas canvas;
 };
@@ -70,11 +76,8 @@ TEST_F(TextTest, DefaultFontIsTheFixedPitchSystemFont) {
 
 TEST_F(TextTest, JapaneseWithoutSpacesWrapsTwelveCharactersPerLine) {
   EXPECT_EQ(draw(repeat(cp932("あ"), 30), 200, 200), 3 * lineHeight);
-  std::vector<InkBox> ink = lines(4);
-  EXPECT_EQ(cellsReached(ink[0], wideCell), 12);
-  EXPECT_EQ(cellsReached(ink[1], wideCell), 12);
-  EXPECT_EQ(cellsReached(ink[2], wideCell), 6);
-  EXPECT_TRUE(ink[3].empty());
+  EXPECT_EQ(cells(4, wideCell), (std::vector<int>{12, 12, 6, 0}));
+  std::vector<InkBox> ink = lines(3);
   for (int line = 0; line < 3; ++line) EXPECT_LT(ink[line].left, wideCell) << line;
 
   // With spaces it still breaks between characters: 2+2+3 characters and three spaces fill the
@@ -91,34 +94,26 @@ TEST_F(TextTest, JapaneseWithoutSpacesWrapsTwelveCharactersPerLine) {
 
 TEST_F(TextTest, LineStartRulesMoveTheLastCharacterDown) {
   // Twelve あ fill a 200-pixel line; a character that may not start a line takes the twelfth
-  // あ with it to the next one.
-  const char* closers[] = {"。", "、", "」", "ゃ", "ッ", "ー"};
-  for (const char* closer : closers) {
-    std::string text = repeat(cp932("あ"), 12) + cp932(closer) + cp932("あ");
-    EXPECT_EQ(draw(text, 200, 200), 2 * lineHeight) << closer;
-    std::vector<InkBox> ink = lines(2);
-    EXPECT_EQ(cellsReached(ink[0], wideCell), 11) << closer;
-    EXPECT_EQ(cellsReached(ink[1], wideCell), 3) << closer;
+  // あ with it to the next one, and 「, which may not end one, goes down to the あ after it.
+  std::string a = cp932("あ");
+  std::vector<std::string> texts = {repeat(a, 11) + cp932("「") + repeat(a, 2)};
+  for (const char* closer : {"。", "、", "」", "ゃ", "ッ", "ー"}) {
+    texts.push_back(repeat(a, 12) + cp932(closer) + a);
   }
-  // 「 may not end a line: in the twelfth cell it goes down to the あ that follows it.
-  std::string text = repeat(cp932("あ"), 11) + cp932("「") + repeat(cp932("あ"), 2);
-  EXPECT_EQ(draw(text, 200, 200), 2 * lineHeight);
-  std::vector<InkBox> ink = lines(2);
-  EXPECT_EQ(cellsReached(ink[0], wideCell), 11);
-  EXPECT_EQ(cellsReached(ink[1], wideCell), 3);
+  for (const std::string& text : texts) {
+    EXPECT_EQ(draw(text, 200, 200), 2 * lineHeight) << text;
+    EXPECT_EQ(cells(2, wideCell), (std::vector<int>{11, 3})) << text;
+  }
 }
 
 TEST_F(TextTest, AsciiWrapsAtSpacesAndKeepsLongWordsWhole) {
   // "hello world this is a" is 21 cells; " test" would end at 208.
   EXPECT_EQ(draw("hello world this is a test of wrapping words", 200, 200), 2 * lineHeight);
-  std::vector<InkBox> ink = lines(3);
-  EXPECT_EQ(cellsReached(ink[0], narrowCell), 21);
-  EXPECT_EQ(cellsReached(ink[1], narrowCell), 22);  // "test of wrapping words"
-  EXPECT_TRUE(ink[2].empty());
+  EXPECT_EQ(cells(3, narrowCell), (std::vector<int>{21, 22, 0}));  // "test of wrapping words"
 
   // A word wider than the rectangle stays whole on its line and is clipped at the edge.
   EXPECT_EQ(draw(std::string(36, 'a') + " bb cc", 200, 200), 2 * lineHeight);
-  ink = lines(2);
+  std::vector<InkBox> ink = lines(2);
   EXPECT_GE(ink[0].right, 192);
   EXPECT_LT(ink[0].right, 200);
   EXPECT_EQ(cellsReached(ink[1], narrowCell), 5);
@@ -134,13 +129,8 @@ TEST_F(TextTest, AsciiWrapsAtSpacesAndKeepsLongWordsWhole) {
 TEST_F(TextTest, LineEndsAndLeadingSpaces) {
   // CR LF, LF and a lone CR each end a line; an empty line stays empty.
   EXPECT_EQ(draw("ab\r\ncd\nef\rgh\n\nij", 200, 200), 6 * lineHeight);
-  std::vector<InkBox> ink = lines(7);
-  for (int line : {0, 1, 2, 3, 5}) {
-    EXPECT_EQ(cellsReached(ink[line], narrowCell), 2) << line;
-    EXPECT_LT(ink[line].left, narrowCell) << line;
-  }
-  EXPECT_TRUE(ink[4].empty());
-  EXPECT_TRUE(ink[6].empty());
+  EXPECT_EQ(cells(7, narrowCell), (std::vector<int>{2, 2, 2, 2, 0, 2, 0}));
+  for (int line : {0, 1, 2, 3, 5}) EXPECT_LT(lines(7)[line].left, narrowCell) << line;
 
   // Leading spaces of the first line, and of a line after a line end, are kept.
   EXPECT_EQ(draw("   ab cd", 200, 200), lineHeight);
@@ -164,7 +154,7 @@ TEST_F(TextTest, TrailBytes5CAreNeverSplitNorTakenForBackslashes) {
     EXPECT_LT(ink[1].right, wideCell);
   }
   EXPECT_EQ(draw(repeat(hyo, 12) + so + so + "n", 200, 200), 2 * lineHeight);
-  EXPECT_EQ(cellsReached(lines(2)[1], narrowCell), 5);  // ソソn: 40 pixels
+  EXPECT_EQ(cells(2, narrowCell)[1], 5);  // ソソn: 40 pixels
 }
 
 TEST_F(TextTest, DrawTextClipsToTheRectangleAndStopsBelowIt) {
@@ -196,10 +186,8 @@ TEST_F(TextTest, CalcRectMeasuresWithoutDrawing) {
   RECT rect = {left, top, left + 200, top + 20};
   EXPECT_EQ(DrawTextA(canvas.dc, text.data(), int(text.size()), &rect, DT_WORDBREAK | DT_CALCRECT),
             3 * lineHeight);
-  EXPECT_EQ(rect.left, left);
-  EXPECT_EQ(rect.top, top);
-  EXPECT_EQ(rect.right, left + 192);
-  EXPECT_EQ(rect.bottom, top + 3 * lineHeight);
+  EXPECT_EQ(std::vector<LONG>({rect.left, rect.top, rect.right, rect.bottom}),
+            std::vector<LONG>({left, top, left + 192, top + 3 * lineHeight}));
   EXPECT_TRUE(inkAnywhere(canvas, white).empty());
 
   std::string word = std::string(36, 'a') + " bb";
@@ -217,9 +205,9 @@ TEST_F(TextTest, CalcRectMeasuresWithoutDrawing) {
 TEST_F(TextTest, PrefixesUnlessNoPrefix) {
   // "&b" shows b (underlined), "&&" shows one '&'.
   EXPECT_EQ(draw("a&bc&&d", 200, 200), lineHeight);
-  EXPECT_EQ(cellsReached(lines(1)[0], narrowCell), 5);
+  EXPECT_EQ(cells(1, narrowCell)[0], 5);
   EXPECT_EQ(draw("a&bc&&d", 200, 200, DT_WORDBREAK | DT_NOPREFIX), lineHeight);
-  EXPECT_EQ(cellsReached(lines(1)[0], narrowCell), 7);
+  EXPECT_EQ(cells(1, narrowCell)[0], 7);
   EXPECT_EQ(draw("ab\ncd", 200, 200, DT_SINGLELINE), lineHeight);
 }
 
@@ -244,10 +232,8 @@ TEST_F(TextTest, GlyphsAreTheTextColourAndTransparentModeKeepsTheBackground) {
   text = cp932("Aあ");
   ASSERT_TRUE(TextOutA(canvas.dc, 20, 30, text.data(), int(text.size())));
   InkBox box = inkAnywhere(canvas, white);
-  EXPECT_EQ(box.left, 20);
-  EXPECT_EQ(box.top, 30);
-  EXPECT_EQ(box.right, 20 + 24 - 1);
-  EXPECT_EQ(box.bottom, 30 + 18 - 1);
+  EXPECT_EQ(std::vector<int>({box.left, box.top, box.right, box.bottom}),
+            std::vector<int>({20, 30, 20 + 24 - 1, 30 + 18 - 1}));
   InkCount glyphs = countInk(canvas, 20, 30, 44, 48, black, 0x00FF00);
   EXPECT_GT(glyphs.ink, 20);
   EXPECT_EQ(glyphs.foreign, 0);
