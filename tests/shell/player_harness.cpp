@@ -29,17 +29,12 @@ DWORD WINAPI runWinMain(LPVOID) {
 
 std::string cp932Name(const std::string& native) {
   char absolute[PATH_MAX];
-  std::string name;
-  if (!realpath(native.c_str(), absolute)) {
-    utf8ToCp932(native, &name);  // a file that does not exist keeps the name given
-    return name;
-  }
-  utf8ToCp932(absolute, &name);
+  std::string name;  // a file that does not exist keeps the name given
+  utf8ToCp932(realpath(native.c_str(), absolute) ? absolute : native, &name);
   return name;
 }
 
-}  // namespace
-
+// Resets the shell's and subsystems' globals to their process start values.
 void resetProgramState() {
   mainWindow = nullptr;
   instanceHandle = nullptr;
@@ -59,6 +54,8 @@ void resetProgramState() {
   resetTextState();
 }
 
+}  // namespace
+
 bool startPlayer(const std::string& base) {
   headlessReset();
   resetProgramState();
@@ -72,11 +69,7 @@ bool startPlayer(const std::string& base) {
 }
 
 void openThroughMenu(const char* nativePath) {
-  if (nativePath) {
-    headlessSetOpenFileResult(cp932Name(nativePath).c_str());
-  } else {
-    headlessSetOpenFileResult(nullptr);
-  }
+  headlessSetOpenFileResult(nativePath ? cp932Name(nativePath).c_str() : nullptr);
   HANDLE before = frameThread;
   PostMessageA(mainWindow, WM_COMMAND, IDM_FILE_OPEN, 0);
   headlessWaitIdle();

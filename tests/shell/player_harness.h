@@ -25,8 +25,6 @@ bool playerEnded();
 int playerExitCode();
 // Ends the player if it still runs (WM_CLOSE) and forgets everything; safe to call twice.
 void stopPlayer();
-// Resets the shell's and subsystems' globals to their process start values.
-void resetProgramState();
 // The player's title as UTF-8.
 std::string windowTitleUtf8();
 

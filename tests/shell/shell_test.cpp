@@ -8,8 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -27,63 +25,39 @@
 
 namespace {
 
-std::string scriptText(std::initializer_list<const char*> lines) {
+std::string scriptText(const std::vector<const char*>& lines) {
   std::string text;
   for (const char* line : lines) text += cp932(line) + "\r\n";
   return text;
 }
 
-// A 24-bit bottom-up BMP of one colour.
-std::string solidBmp(int width, int height, unsigned char red, unsigned char green,
-                     unsigned char blue) {
-  int rowBytes = (width * 3 + 3) & ~3;
-  int imageBytes = rowBytes * height;
-  std::string bmp(54 + imageBytes, '\0');
-  auto put32 = [&](int at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) bmp[at + i] = (char)(value >> (8 * i));
-  };
-  bmp[0] = 'B';
-  bmp[1] = 'M';
-  put32(2, (uint32_t)bmp.size());
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, (uint32_t)width);
-  put32(22, (uint32_t)height);
-  bmp[26] = 1;
-  bmp[28] = 24;
-  put32(34, (uint32_t)imageBytes);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      size_t at = 54 + (size_t)y * rowBytes + (size_t)x * 3;
-      bmp[at] = (char)blue;
-      bmp[at + 1] = (char)green;
-      bmp[at + 2] = (char)red;
-    }
-  }
-  return bmp;
+// value as count little-endian bytes.
+std::string le(uint32_t value, int count = 4) {
+  std::string bytes;
+  for (int i = 0; i < count; ++i) bytes += (char)(value >> (8 * i));
+  return bytes;
 }
 
-// A short 8-bit mono PCM WAV.
+// A 24-bit bottom-up BMP of one colour.
+std::string solidBmp(int width, int height, COLORREF colour) {
+  std::string row((width * 3 + 3) & ~3, '\0');
+  for (int x = 0; x < width; ++x) {
+    row[x * 3] = (char)GetBValue(colour);
+    row[x * 3 + 1] = (char)GetGValue(colour);
+    row[x * 3 + 2] = (char)GetRValue(colour);
+  }
+  std::string pixels;
+  for (int y = 0; y < height; ++y) pixels += row;
+  return "BM" + le(54 + pixels.size()) + le(0) + le(54) + le(40) + le(width) + le(height) +
+         le(1, 2) + le(24, 2) + le(0) + le(pixels.size()) + std::string(16, '\0') + pixels;
+}
+
+// A short 8-bit mono PCM WAV at 8000 Hz.
 std::string shortWav() {
-  const int samples = 400;
-  std::string wav(44 + samples, '\0');
-  auto put32 = [&](int at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) wav[at + i] = (char)(value >> (8 * i));
-  };
-  memcpy(&wav[0], "RIFF", 4);
-  put32(4, (uint32_t)wav.size() - 8);
-  memcpy(&wav[8], "WAVEfmt ", 8);
-  put32(16, 16);
-  wav[20] = 1;  // PCM
-  wav[22] = 1;  // mono
-  put32(24, 8000);
-  put32(28, 8000);
-  wav[32] = 1;
-  wav[34] = 8;
-  memcpy(&wav[36], "data", 4);
-  put32(40, samples);
-  for (int i = 0; i < samples; ++i) wav[44 + i] = (char)(i % 2 ? 0xA0 : 0x60);
-  return wav;
+  std::string samples;
+  for (int i = 0; i < 400; ++i) samples += (char)(i % 2 ? 0xA0 : 0x60);
+  return "RIFF" + le(36 + samples.size()) + "WAVEfmt " + le(16) + le(1, 2) + le(1, 2) + le(8000) +
+         le(8000) + le(1, 2) + le(8, 2) + "data" + le(samples.size()) + samples;
 }
 
 std::string currentDirectory() {
@@ -159,7 +133,7 @@ TEST_F(Shell, AClickBeforeTheRunStartsDoesNotCountButOneAfterTheOpenDoes) {
 }
 
 TEST_F(Shell, ASecondOpenStopsTheRunAndStartsAFreshOne) {
-  write("red.bmp", solidBmp(8, 8, 255, 0, 0));
+  write("red.bmp", solidBmp(8, 8, RGB(255, 0, 0)));
   write("s.wav", shortWav());
   std::string first = write("first.spt", scriptText({
                                              "bitmap_load 0 red.bmp",
@@ -287,7 +261,7 @@ enum class CloseWay { fileExit, closeBox, scriptEnd, missingArgument, beforeAnyS
 class ShellClosing : public Shell, public ::testing::WithParamInterface<CloseWay> {};
 
 TEST_P(ShellClosing, CleansUpOnceAndExitsWithZero) {
-  write("red.bmp", solidBmp(4, 4, 255, 0, 0));
+  write("red.bmp", solidBmp(4, 4, RGB(255, 0, 0)));
   write("s.wav", shortWav());
   std::vector<const char*> lines = {"bitmap_load 1 red.bmp", "bitmap_show 1 0 0 4 4 0 0 0",
                                     "se_load 2 s.wav", "change_window_caption Running"};
@@ -295,9 +269,7 @@ TEST_P(ShellClosing, CleansUpOnceAndExitsWithZero) {
   if (way == CloseWay::scriptEnd) lines.push_back("script_end");
   if (way == CloseWay::missingArgument) lines.push_back("change_window_size 1 2");
   lines.push_back("waiting");
-  std::string text;
-  for (const char* line : lines) text += cp932(line) + "\r\n";
-  std::string path = write("a.spt", text);
+  std::string path = write("a.spt", scriptText(lines));
   headlessClearMessageBoxes();
   SetCurrentDirectoryA("/");
 
@@ -343,7 +315,7 @@ INSTANTIATE_TEST_SUITE_P(EveryWay, ShellClosing,
                                            CloseWay::beforeAnyScript));
 
 TEST_F(Shell, StoppingInsideTheFrameThreadsOwnCloseNeitherHangsNorTouchesFreedState) {
-  write("red.bmp", solidBmp(4, 4, 0, 0, 255));
+  write("red.bmp", solidBmp(4, 4, RGB(0, 0, 255)));
   std::string ending =
       write("end.spt",
             scriptText({"bitmap_load 0 red.bmp", "bitmap_show 0 0 0 4 4 0 0 0", "script_end"}));
@@ -366,7 +338,7 @@ TEST_F(Shell, StoppingInsideTheFrameThreadsOwnCloseNeitherHangsNorTouchesFreedSt
 // The frame thread runs freely (the clock moves whenever it sleeps) while the main thread opens
 // script after script: every Open must stop the running thread before it releases anything.
 TEST_F(Shell, OpeningAgainAndAgainWhileFramesRunFreely) {
-  write("red.bmp", solidBmp(16, 16, 255, 0, 0));
+  write("red.bmp", solidBmp(16, 16, RGB(255, 0, 0)));
   write("s.wav", shortWav());
   std::string looping = write("loop.spt", scriptText({
                                               "bitmap_load 0 red.bmp",
@@ -379,9 +351,7 @@ TEST_F(Shell, OpeningAgainAndAgainWhileFramesRunFreely) {
                                           }));
   // Nothing here waits for idleness: a freely running frame thread is never idle.
   headlessDriveClock(false);
-  char name[PATH_MAX];
-  ASSERT_TRUE(realpath(looping.c_str(), name));
-  headlessSetOpenFileResult(name);
+  headlessSetOpenFileResult(looping.c_str());  // base is a real path already
   for (int round = 0; round < 60; ++round) {
     PostMessageA(mainWindow, WM_COMMAND, IDM_FILE_OPEN, 0);
     for (int i = 0; i < 5; ++i) click();
@@ -399,13 +369,11 @@ TEST_F(Shell, OpeningAgainAndAgainWhileFramesRunFreely) {
 // the window may close inside the Open's stop, and then nothing may start again.
 TEST_F(Shell, AnOpenRacingTheEndOfTheScriptLeavesNothingRunning) {
   std::string ending = write("end.spt", scriptText({"script_end"}));
-  char name[PATH_MAX];
-  ASSERT_TRUE(realpath(ending.c_str(), name));
   stopPlayer();
   for (int round = 0; round < 200; ++round) {
     ASSERT_TRUE(startPlayer(base));
     headlessDriveClock(false);  // frames run freely, beside the main thread
-    headlessSetOpenFileResult(name);
+    headlessSetOpenFileResult(ending.c_str());
     PostMessageA(mainWindow, WM_COMMAND, IDM_FILE_OPEN, 0);
     for (int i = 0; i < 3; ++i) {
       click();
