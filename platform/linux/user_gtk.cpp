@@ -13,6 +13,7 @@
 // loop (also inside modal dialogs), while the sender waits.
 #include "platform/linux/user_gtk.h"
 
+#include <strings.h>
 #include <time.h>
 
 #include <algorithm>
@@ -118,15 +119,9 @@ std::vector<WindowClass> windowClasses;
 bool applicationActive = false;  // as last told with WM_ACTIVATEAPP
 bool activationCheckScheduled = false;
 
-char asciiUpper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
+// Class names compare as on Windows: without regard to ASCII letter case.
 bool sameName(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b) {
-    if (asciiUpper(*a) != asciiUpper(*b)) return false;
-  }
-  return *a == *b;
+  return strcasecmp(a, b) == 0;
 }
 
 DesktopWindow* findWindow(HWND handle) {
