@@ -6,19 +6,6 @@
 
 namespace {
 
-typedef std::vector<std::vector<std::string>> NodeList;
-
-NodeList listOf(CommandNode* node) {
-  NodeList result;
-  for (; node; node = node->next) {
-    std::vector<std::string> args;
-    for (int i = 0; i < node->argCount; ++i) args.push_back(node->args[i]);
-    for (int i = node->argCount; i < commandArgCapacity; ++i) EXPECT_EQ(node->args[i], nullptr);
-    result.push_back(args);
-  }
-  return result;
-}
-
 // An allocator that fails its failAt-th call (counting from 1) and every later one.
 int allocationCalls = 0;
 int failAt = 0;
@@ -118,20 +105,19 @@ TEST_F(CompilerTest, AFailedAllocationEndsCompilationWithTheLinesBeforeItWhole) 
   ASSERT_EQ(whole.size(), 8u);
   EXPECT_FALSE(compilationEnded);
 
-  allocationCalls = 0;
-  failAt = 0;
-  compilerAllocate = failingAllocate;
-  compile(script);
-  const int callsNeeded = allocationCalls;
-  compilerAllocate = malloc;
-  EXPECT_EQ(nodes(), whole);
-
-  for (failAt = 1; failAt <= callsNeeded; ++failAt) {
+  // failAt 0 counts the calls a whole compilation makes; then each one fails in turn.
+  int callsNeeded = 0;
+  for (failAt = 0; failAt <= callsNeeded; ++failAt) {
     SCOPED_TRACE(failAt);
     allocationCalls = 0;
     compilerAllocate = failingAllocate;
     compile(script);
     compilerAllocate = malloc;
+    if (failAt == 0) {
+      callsNeeded = allocationCalls;
+      EXPECT_EQ(nodes(), whole);
+      continue;
+    }
     EXPECT_TRUE(compilationEnded);
     NodeList got = nodes();
     ASSERT_LT(got.size(), whole.size());

@@ -70,26 +70,18 @@ TEST_F(CompilerTest, FindCommandKnowsTheTwentyNineNamesInIndexOrder) {
   EXPECT_EQ(findCommand(""), -1);
 }
 
-TEST_F(CompilerTest, EachCommandTakesItsTokenCountAndIgnoresExtraTokens) {
+TEST_F(CompilerTest, EachCommandTakesItsTokensAndChecksExactlyItsMarkedArguments) {
   for (const ExpectedCommand& command : expectedCommands) {
     SCOPED_TRACE(command.name);
+    // Its token count, once as it is and once with extra tokens, which are ignored.
     std::string line = commandLine(command);
     compile(line + line.substr(0, line.size() - 2) + " extra more\r\n");
-    auto list = nodes();
-    ASSERT_EQ(list.size(), 2u);
-    for (const auto& args : list) {
-      ASSERT_EQ((int)args.size(), command.tokens);
-      EXPECT_EQ(args[0], command.name);
-      for (int k = 1; k < command.tokens; ++k) EXPECT_EQ(args[k], "0");
-    }
+    std::vector<std::string> zeros(command.tokens, "0");
+    zeros[0] = command.name;
+    EXPECT_EQ(nodes(), NodeList(2, zeros));
     EXPECT_TRUE(boxTexts().empty());
-    EXPECT_EQ(closeCount(), 0);
     EXPECT_EQ(commandList->window, window);
-  }
-}
 
-TEST_F(CompilerTest, EachCommandChecksExactlyItsMarkedArguments) {
-  for (const ExpectedCommand& command : expectedCommands) {
     for (int position = 1; position < command.tokens; ++position) {
       SCOPED_TRACE(std::string(command.name) + " argument " + std::to_string(position));
       char check = command.checks[position - 1];
@@ -119,7 +111,7 @@ TEST_F(CompilerTest, AStoredNameKeepsTheLineEndOnlyWhereTheCommandSaysSo) {
     compile(std::string(";first\r\n") + command.name + "\r\ntext_show\r\n");
     if (command.tokens == 1) {
       // Alone on its line, a one-token command is whole and stored without the line end.
-      EXPECT_EQ(nodes(), (std::vector<std::vector<std::string>>{{command.name}, {"text_show"}}));
+      EXPECT_EQ(nodes(), (NodeList{{command.name}, {"text_show"}}));
       EXPECT_TRUE(boxTexts().empty());
       continue;
     }
@@ -127,7 +119,7 @@ TEST_F(CompilerTest, AStoredNameKeepsTheLineEndOnlyWhereTheCommandSaysSo) {
     EXPECT_EQ(boxTexts(), std::vector<std::string>{missingArgumentText(stored, 2, scriptPath)});
     if (findCommand(command.name) == 0) {
       // A missing caption drops only its line.
-      EXPECT_EQ(nodes(), (std::vector<std::vector<std::string>>{{"text_show"}}));
+      EXPECT_EQ(nodes(), (NodeList{{"text_show"}}));
       EXPECT_EQ(closeCount(), 0);
       EXPECT_EQ(scriptLineNumber, 3);
     } else {
@@ -146,23 +138,20 @@ TEST_F(CompilerTest, SlotArgumentsAtTheirBoundaries) {
     bool message;
   };
   const Case cases[] = {
-      {"0", true, false},
-      {"9", true, false},
-      {"07", true, false},
+      // clang-format off
+      {"0", true, false}, {"9", true, false}, {"07", true, false},
       {"00000000000000000009", true, false},  // any number of leading zeros
       {"10", false, false},
       {"99999999999999999999", false, false},  // far above 10, no overflow
-      {"-1", false, true},
-      {"+1", false, true},
-      {"A", false, true},
-      {"1A", false, true},
+      {"-1", false, true}, {"+1", false, true}, {"A", false, true}, {"1A", false, true},
       {"\t1", false, true},       // a tab is no delimiter
       {"\x82\x4F", false, true},  // a full-width digit
+      // clang-format on
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.slot);
     compile(std::string("bitmap_load ") + c.slot + " a.bmp\r\nscript_end\r\n");
-    std::vector<std::vector<std::string>> expected;
+    NodeList expected;
     if (c.accepted) expected.push_back({"bitmap_load", c.slot, "a.bmp"});
     expected.push_back({"script_end"});
     EXPECT_EQ(nodes(), expected);
@@ -171,51 +160,9 @@ TEST_F(CompilerTest, SlotArgumentsAtTheirBoundaries) {
   }
 }
 
-TEST_F(CompilerTest, AnEmptyLastArgumentIsZeroForTheChecks) {
-  // A delimiter right before the CR LF leaves the bare CR LF as the last token.
-  compile("bitmap_hide,\r\nbitmap_hide \r\nanim_hide 12\r\n");
-  EXPECT_EQ(nodes(), (std::vector<std::vector<std::string>>{
-                         {"bitmap_hide", ""}, {"bitmap_hide", ""}, {"anim_hide", "12"}}));
-  EXPECT_TRUE(boxTexts().empty());
-}
-
-TEST_F(CompilerTest, CommasAndSpacesMixFreely) {
-  compile("bitmap_hide 3\r\nbitmap_hide, 3\r\n ,,bitmap_hide ,, 3 ,\r\nbitmap_hide 3 ;note\r\n");
-  auto list = nodes();
-  ASSERT_EQ(list.size(), 4u);
-  for (const auto& args : list) EXPECT_EQ(args, (std::vector<std::string>{"bitmap_hide", "3"}));
-  EXPECT_TRUE(boxTexts().empty());
-}
-
-TEST_F(CompilerTest, ArgumentsThatAreTakenAsTheyAreAcceptAnyText) {
-  compile(cp932("menu はい いいえ\r\nif x y 1 $label\r\nif 1 1 A $label\r\nif 1 1 2\r\nafter\r\n"));
-  EXPECT_EQ(nodes(),
-            (std::vector<std::vector<std::string>>{{"menu", cp932("はい"), cp932("いいえ")},
-                                                   {"if", "x", "y", "1", "$label"}}));
-  EXPECT_EQ(boxTexts(),
-            (std::vector<std::string>{notNumericText(), missingArgumentText("if", 4, scriptPath)}));
-  EXPECT_EQ(closeCount(), 1);
-  EXPECT_EQ(scriptLineNumber, 4);
-}
-
-TEST_F(CompilerTest, EveryFailingArgumentShowsItsOwnMessage) {
-  compile("set_text_pos 1 A 2 B 3\r\nscript_end\r\n");
-  EXPECT_EQ(boxTexts(), (std::vector<std::string>{notNumericText(), notNumericText()}));
-  EXPECT_EQ(nodes(), (std::vector<std::vector<std::string>>{{"script_end"}}));
-  EXPECT_EQ(closeCount(), 0);
-
-  // A failing argument, then a missing one: both messages, then the program closes.
-  compile("set_text_pos 1 A 2\r\nscript_end\r\n");
-  EXPECT_EQ(boxTexts(), (std::vector<std::string>{
-                            notNumericText(), missingArgumentText("set_text_pos", 1, scriptPath)}));
-  EXPECT_TRUE(nodes().empty());
-  EXPECT_EQ(closeCount(), 1);
-  EXPECT_EQ(scriptLineNumber, 1);
-}
-
 TEST_F(CompilerTest, AMissingArgumentClosesTheWindowOnceAndReadsNoFurtherLine) {
   compile("script_start\r\nbitmap_load 0\r\nbitmap_load 1 b.bmp\r\nbitmap_load\r\n");
-  EXPECT_EQ(nodes(), (std::vector<std::vector<std::string>>{{"script_start"}}));
+  EXPECT_EQ(nodes(), (NodeList{{"script_start"}}));
   EXPECT_EQ(boxTexts(),
             (std::vector<std::string>{missingArgumentText("bitmap_load", 2, scriptPath)}));
   ASSERT_EQ(closeCount(), 1);
@@ -246,15 +193,49 @@ TEST_F(CompilerTest, TheMissingArgumentMessageIsComposedWholeForTheLongestPath) 
   compile(script, name.c_str());
   ASSERT_EQ(std::string(scriptPath), path);
   EXPECT_EQ(boxTexts(), (std::vector<std::string>{missingArgumentText("bitmap_show", 4, path)}));
-  EXPECT_EQ(nodes(), (std::vector<std::vector<std::string>>{{std::string(250, 'x')}}));
+  EXPECT_EQ(nodes(), (NodeList{{std::string(250, 'x')}}));
   EXPECT_EQ(closeCount(), 1);
 }
 
-TEST_F(CompilerTest, ACommandNameIsNeverTextAndTextIsNeverACommand) {
-  compile("script_end extra\r\nScript_end\r\nbitmap_hide\t3\r\n\tbitmap_hide 3\r\n$label\r\n");
-  EXPECT_EQ(
-      nodes(),
-      (std::vector<std::vector<std::string>>{
-          {"script_end"}, {"Script_end"}, {"bitmap_hide\t3"}, {"\tbitmap_hide"}, {"$label"}}));
-  EXPECT_TRUE(boxTexts().empty());
+// Scripts, the nodes they give and the messages they show: each failing argument its own "no
+// number" message, then a missing argument's message, after which the program closes and no
+// further line is read.
+TEST_F(CompilerTest, TokensArgumentsAndTheirMessages) {
+  const struct {
+    std::string script;
+    NodeList expected;
+    int notNumeric;           // how many "no number" messages
+    const char* missingName;  // the command whose argument is missing, or null
+    int missingLine;
+  } cases[] = {
+      // clang-format off
+      // Commas and spaces mix freely as delimiters.
+      {"bitmap_hide 3\r\nbitmap_hide, 3\r\n ,,bitmap_hide ,, 3 ,\r\nbitmap_hide 3 ;note\r\n",
+       NodeList(4, {"bitmap_hide", "3"}), 0, nullptr, 0},
+      // A delimiter right before the CR LF leaves the bare CR LF as the last token: zero.
+      {"bitmap_hide,\r\nbitmap_hide \r\nanim_hide 12\r\n",
+       {{"bitmap_hide", ""}, {"bitmap_hide", ""}, {"anim_hide", "12"}}, 0, nullptr, 0},
+      // A command name is never text, and text never a command.
+      {"script_end extra\r\nScript_end\r\nbitmap_hide\t3\r\n\tbitmap_hide 3\r\n$label\r\n",
+       {{"script_end"}, {"Script_end"}, {"bitmap_hide\t3"}, {"\tbitmap_hide"}, {"$label"}}, 0,
+       nullptr, 0},
+      // Arguments taken as they are accept any text.
+      {cp932("menu はい いいえ\r\nif x y 1 $label\r\nif 1 1 A $label\r\nif 1 1 2\r\nafter\r\n"),
+       {{"menu", cp932("はい"), cp932("いいえ")}, {"if", "x", "y", "1", "$label"}}, 1, "if", 4},
+      {"set_text_pos 1 A 2 B 3\r\nscript_end\r\n", {{"script_end"}}, 2, nullptr, 0},
+      {"set_text_pos 1 A 2\r\nscript_end\r\n", {}, 1, "set_text_pos", 1},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    compile(c.script);
+    EXPECT_EQ(nodes(), c.expected);
+    std::vector<std::string> boxes(c.notNumeric, notNumericText());
+    if (c.missingName) {
+      boxes.push_back(missingArgumentText(c.missingName, c.missingLine, scriptPath));
+      EXPECT_EQ(scriptLineNumber, c.missingLine);
+    }
+    EXPECT_EQ(boxTexts(), boxes);
+    EXPECT_EQ(closeCount(), c.missingName ? 1 : 0);
+  }
 }

@@ -13,6 +13,8 @@
 #include "shell/shell.h"
 #include "support/test_support.h"
 
+typedef std::vector<std::vector<std::string>> NodeList;  // one vector of arguments per node
+
 class CompilerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -21,7 +23,6 @@ class CompilerTest : public ::testing::Test {
     mainWindow = window;
     clearRecordedMessages();
     beginCapturingMessageBoxes();
-    freeCommandList(commandList);
     resetCommandList(commandList);
   }
 
@@ -46,16 +47,16 @@ class CompilerTest : public ::testing::Test {
     compileScript(scriptPath);
   }
 
-  // The compiled list, one vector of arguments per node.
-  static std::vector<std::vector<std::string>> nodes() {
-    std::vector<std::vector<std::string>> result;
-    for (CommandNode* node = commandList; node; node = node->next) {
-      std::vector<std::string> args;
-      for (int i = 0; i < node->argCount; ++i) args.push_back(node->args[i]);
-      result.push_back(args);
+  // A list's arguments; the unused argument pointers must be null.
+  static NodeList listOf(CommandNode* node) {
+    NodeList result;
+    for (; node; node = node->next) {
+      result.emplace_back(node->args, node->args + node->argCount);
+      for (int i = node->argCount; i < commandArgCapacity; ++i) EXPECT_EQ(node->args[i], nullptr);
     }
     return result;
   }
+  static NodeList nodes() { return listOf(commandList); }
 
   // The texts of the message boxes shown, in order; each must have been an error box with OK
   // owned by the main window.

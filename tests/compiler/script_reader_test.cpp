@@ -7,8 +7,6 @@
 
 namespace {
 
-typedef std::vector<std::vector<std::string>> NodeList;
-
 // How many reads of at most 254 bytes, each ending at the first LF, a file of these bytes takes.
 int readCount(const std::string& bytes) {
   int reads = 0;
@@ -39,114 +37,73 @@ TEST_F(CompilerTest, AFileThatCannotBeOpenedOrIsEmptyGivesAnEmptyList) {
   EXPECT_TRUE(boxTexts().empty());
 }
 
-TEST_F(CompilerTest, BlankAndCommentLinesAreSkippedButCounted) {
-  compile(
-      cp932("\r\n  \r\n ,, \r\n;comment\r\n  ;comment, too\r\na;b\r\n\t;note\r\n　;note\r\n"
-            "bitmap_hide 1 ;note\r\nbitmap_load\r\n"));
-  EXPECT_EQ(nodes(), (NodeList{{"a;b"}, {"\t;note"}, {cp932("　;note")}, {"bitmap_hide", "1"}}));
-  // The missing argument is reported on the tenth line: every read counts.
-  EXPECT_EQ(boxTexts(),
-            std::vector<std::string>{missingArgumentText("bitmap_load\r\n", 10, scriptPath)});
-}
-
-TEST_F(CompilerTest, ALineOfOnlyDelimitersWithoutALineEndIsSkipped) {
-  compile("script_start\r\n , ,");
-  EXPECT_EQ(nodes(), (NodeList{{"script_start"}}));
-  EXPECT_EQ(scriptLineNumber, 2);
-}
-
-TEST_F(CompilerTest, TextAndLabelLinesKeepTheirFirstTokenWithoutTheLineEnd) {
-  compile(
-      cp932("こんにちは 世界\r\nこんにちは　世界、です\r\n$start\r\n表示ソフト\r\n表 ソ\r\nlast"));
-  EXPECT_EQ(nodes(), (NodeList{{cp932("こんにちは")},
-                               {cp932("こんにちは　世界、です")},
-                               {"$start"},
-                               {cp932("表示ソフト")},
-                               {cp932("表")},
-                               {"last"}}));
-  // 表 and ソ end in 0x5C, which must stay a trail byte and never be taken for anything else.
-  EXPECT_EQ(nodes()[3][0], "\x95\x5C\x8E\xA6\x83\x5C\x83t\x83g");
-  EXPECT_TRUE(boxTexts().empty());
-}
-
-TEST_F(CompilerTest, CommandArgumentsCarryShiftJisTextUnchanged) {
-  compile(cp932("bitmap_load 0 画像\\表.bmp\r\nchange_window_caption ソフト\r\nmenu はい ソ\r\n"));
-  EXPECT_EQ(nodes(), (NodeList{{"bitmap_load", "0", cp932("画像\\表.bmp")},
-                               {"change_window_caption", cp932("ソフト")},
-                               {"menu", cp932("はい"), cp932("ソ")}}));
-}
-
-TEST_F(CompilerTest, LinesThatEndInLfAloneKeepTheLf) {
-  compile("script_end\nbitmap_hide 3\n\nhello\nbitmap_hide 3,\n");
-  // The LF stays on each line's last token: the command alone is no command, the number is no
-  // number, the empty line is a text line of an LF; after a trailing comma the LF is a token of
-  // its own, which bitmap_hide never takes.
-  EXPECT_EQ(nodes(), (NodeList{{"script_end\n"}, {"\n"}, {"hello\n"}, {"bitmap_hide", "3"}}));
-  EXPECT_EQ(boxTexts(), std::vector<std::string>{notNumericText()});
-  EXPECT_EQ(scriptLineNumber, 5);
-}
-
-TEST_F(CompilerTest, LinesThatEndInCrAloneAreOneLineUpToTheReadLimit) {
-  compile("text one\rtext two\rscript_end\r");
-  EXPECT_EQ(nodes(), (NodeList{{"text"}}));
-  EXPECT_EQ(scriptLineNumber, 1);
-
-  compile("bitmap_hide 3\r\r\nscript_end\r\n");
-  // A CR LF that is not the very end stays with the token, so 3\r is no number.
-  EXPECT_EQ(nodes(), (NodeList{{"script_end"}}));
-  EXPECT_EQ(boxTexts(), std::vector<std::string>{notNumericText()});
-}
-
-TEST_F(CompilerTest, TheLastLineNeedsNoLineEnd) {
-  compile("bitmap_hide 3\r\nscript_end");
-  EXPECT_EQ(nodes(), (NodeList{{"bitmap_hide", "3"}, {"script_end"}}));
-  compile("bitmap_hide 3");
-  EXPECT_EQ(nodes(), (NodeList{{"bitmap_hide", "3"}}));
-}
-
-TEST_F(CompilerTest, LinesAreReadAtMost254BytesAtATime) {
+// Scripts that compile to the nodes given, with the count of lines read. A script that ends in a
+// bare "bitmap_load" line must report its missing argument on the last line: every read counts.
+TEST_F(CompilerTest, LinesBecomeNodes) {
   const std::string a252(252, 'a'), a253(253, 'a'), a254(254, 'a'), a255(255, 'a');
-  // 252 bytes and CR LF: one read.
-  compile(a252 + "\r\nbitmap_load\r\n");
-  EXPECT_EQ(nodes(), (NodeList{{a252}}));
-  EXPECT_EQ(boxTexts(),
-            std::vector<std::string>{missingArgumentText("bitmap_load\r\n", 2, scriptPath)});
-
-  // 253 bytes: the first read ends with the CR, which stays; the LF is a line of its own.
-  compile(a253 + "\r\nbitmap_load\r\n");
-  EXPECT_EQ(nodes(), (NodeList{{a253 + "\r"}, {"\n"}}));
-  EXPECT_EQ(boxTexts(),
-            std::vector<std::string>{missingArgumentText("bitmap_load\r\n", 3, scriptPath)});
-
-  // 254 bytes: the CR LF comes back as a blank line, skipped but counted.
-  compile(a254 + "\r\nbitmap_load\r\n");
-  EXPECT_EQ(nodes(), (NodeList{{a254}}));
-  EXPECT_EQ(boxTexts(),
-            std::vector<std::string>{missingArgumentText("bitmap_load\r\n", 3, scriptPath)});
-
-  // 255 bytes: the piece after byte 254 is a text line.
-  compile(a255 + "\r\nbitmap_load\r\n");
-  EXPECT_EQ(nodes(), (NodeList{{a254}, {"a"}}));
-  EXPECT_EQ(boxTexts(),
-            std::vector<std::string>{missingArgumentText("bitmap_load\r\n", 3, scriptPath)});
-}
-
-TEST_F(CompilerTest, ThePieceOfALongLineIsLookedUpLikeAnyLine) {
-  std::string first = "text_show " + std::string(244, 'x');  // 254 bytes
-  compile(first + "script_end\r\n" + first + " ;c\r\n" + first + "bitmap_hide 7,x\r\n");
-  EXPECT_EQ(
-      nodes(),
-      (NodeList{
-          {"text_show"}, {"script_end"}, {"text_show"}, {"text_show"}, {"bitmap_hide", "7"}}));
-  EXPECT_EQ(scriptLineNumber, 6);
-}
-
-TEST_F(CompilerTest, AZeroByteEndsTheLine) {
-  compile(std::string("bitmap_hide 3\0 garbage\r\n", 24) + std::string("\0abc\r\n", 6) +
-          std::string("text_show\0x\r\n", 13) + "next\r\n");
-  EXPECT_EQ(nodes(), (NodeList{{"bitmap_hide", "3"}, {"text_show"}, {"next"}}));
-  EXPECT_EQ(scriptLineNumber, 4);
-  EXPECT_TRUE(boxTexts().empty());
+  const std::string piece = "text_show " + std::string(244, 'x');  // 254 bytes
+  const std::string missing = "bitmap_load\r\n";
+  const struct {
+    const char* what;
+    int lines;
+    std::string script;
+    NodeList expected;
+    bool notNumeric = false;  // one "no number" message
+  } cases[] = {
+      // clang-format off
+      {"blank and comment lines are skipped but counted", 10,
+       cp932("\r\n  \r\n ,, \r\n;comment\r\n  ;comment, too\r\na;b\r\n\t;note\r\n　;note\r\n"
+             "bitmap_hide 1 ;note\r\n") + missing,
+       {{"a;b"}, {"\t;note"}, {cp932("　;note")}, {"bitmap_hide", "1"}}},
+      {"a line of only delimiters without a line end", 2, "script_start\r\n , ,",
+       {{"script_start"}}},
+      {"the last line needs no line end", 2, "bitmap_hide 3\r\nscript_end",
+       {{"bitmap_hide", "3"}, {"script_end"}}},
+      {"a single line without a line end", 1, "bitmap_hide 3", {{"bitmap_hide", "3"}}},
+      // The LF stays on each line's last token: the command alone is no command, the number is
+      // no number, the empty line is a text line of an LF; after a trailing comma the LF is a
+      // token of its own, which bitmap_hide never takes.
+      {"lines ending in LF alone", 5, "script_end\nbitmap_hide 3\n\nhello\nbitmap_hide 3,\n",
+       {{"script_end\n"}, {"\n"}, {"hello\n"}, {"bitmap_hide", "3"}}, true},
+      {"lines ending in CR alone are one line", 1, "text one\rtext two\rscript_end\r",
+       {{"text"}}},
+      // A CR LF that is not the very end stays with the token, so 3\r is no number.
+      {"CR before CR LF", 2, "bitmap_hide 3\r\r\nscript_end\r\n", {{"script_end"}}, true},
+      // Text and label lines keep their first token; 表 and ソ end in 0x5C, a trail byte.
+      {"text and labels", 6,
+       cp932("こんにちは 世界\r\nこんにちは　世界、です\r\n$start\r\n表示ソフト\r\n表 ソ\r\nlast"),
+       {{cp932("こんにちは")}, {cp932("こんにちは　世界、です")}, {"$start"},
+        {"\x95\x5C\x8E\xA6\x83\x5C\x83t\x83g"}, {cp932("表")}, {"last"}}},
+      {"arguments carry Shift-JIS unchanged", 3,
+       cp932("bitmap_load 0 画像\\表.bmp\r\nchange_window_caption ソフト\r\nmenu はい ソ\r\n"),
+       {{"bitmap_load", "0", cp932("画像\\表.bmp")}, {"change_window_caption", cp932("ソフト")},
+        {"menu", cp932("はい"), cp932("ソ")}}},
+      // Reads of at most 254 bytes: 252 and CR LF are one read; at 253 the CR stays and the LF
+      // is a line of its own; at 254 the CR LF is a blank line, counted; at 255 the rest is text.
+      {"252 bytes", 2, a252 + "\r\n" + missing, {{a252}}},
+      {"253 bytes", 3, a253 + "\r\n" + missing, {{a253 + "\r"}, {"\n"}}},
+      {"254 bytes", 3, a254 + "\r\n" + missing, {{a254}}},
+      {"255 bytes", 3, a255 + "\r\n" + missing, {{a254}, {"a"}}},
+      {"the piece after a long line is looked up like any line", 6,
+       piece + "script_end\r\n" + piece + " ;c\r\n" + piece + "bitmap_hide 7,x\r\n",
+       {{"text_show"}, {"script_end"}, {"text_show"}, {"text_show"}, {"bitmap_hide", "7"}}},
+      {"a zero byte ends the line", 4,
+       std::string("bitmap_hide 3\0 garbage\r\n\0abc\r\ntext_show\0x\r\nnext\r\n", 49),
+       {{"bitmap_hide", "3"}, {"text_show"}, {"next"}}},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    compile(c.script);
+    EXPECT_EQ(nodes(), c.expected);
+    EXPECT_EQ(scriptLineNumber, c.lines);
+    std::vector<std::string> boxes;
+    if (c.notNumeric) boxes.push_back(notNumericText());
+    if (c.script.size() > missing.size() &&
+        c.script.compare(c.script.size() - missing.size(), missing.size(), missing) == 0)
+      boxes.push_back(missingArgumentText(missing, c.lines, scriptPath));
+    EXPECT_EQ(boxTexts(), boxes);
+  }
 }
 
 TEST_F(CompilerTest, ALineOfAMillionBytesBecomesPiecesOf254) {

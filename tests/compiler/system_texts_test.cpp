@@ -29,15 +29,3 @@ TEST(SystemTexts, EachTextIsTheCp932FormOfItsUtf8Spelling) {
     }
   }
 }
-
-TEST(SystemTexts, TheMessagesTheCompilerShows) {
-  // Spelled out here as Shift-JIS bytes, so that a wrong conversion helper cannot hide a fault.
-  EXPECT_STREQ(captionError, "\x83\x47\x83\x89\x81\x5B");
-  EXPECT_STREQ(
-      textNotNumeric,
-      "\x90\x94\x92\x6C\x83\x66\x81\x5B\x83\x5E\x82\xC5\x82\xCD\x82\xA0\x82\xE8\x82\xDC\x82"
-      "\xB9\x82\xF1");
-  EXPECT_EQ(
-      std::string(formatMissingArgument),
-      cp932("引数の数が足りません\nエラー命令：%s\nエラー行：%d行目\n作業中のファイル名：%s"));
-}

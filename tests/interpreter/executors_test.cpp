@@ -13,58 +13,48 @@ constexpr COLORREF red = 0x0000FF, blue = 0xFF0000, green = 0x00FF00;
 
 // A 16 x 16 icon, 32 bits per pixel, as an .ico file.
 std::string icoFile() {
-  std::string file;
-  auto put16 = [&](uint32_t v) {
-    file += (char)(v & 0xFF);
-    file += (char)((v >> 8) & 0xFF);
-  };
-  auto put32 = [&](uint32_t v) {
-    put16(v & 0xFFFF);
-    put16(v >> 16);
-  };
   const int size = 16, xorBytes = size * size * 4, andBytes = size * 4;
-  put16(0), put16(1), put16(1);  // icon directory, one image
-  file += (char)size, file += (char)size, file += '\0', file += '\0';
-  put16(1), put16(32), put32(40 + xorBytes + andBytes), put32(22);
-  put32(40), put32(size), put32(size * 2), put16(1), put16(32), put32(0), put32(xorBytes);
-  put32(0), put32(0), put32(0), put32(0);
-  for (int i = 0; i < size * size; ++i) put32(0xFF2080C0);
-  file += std::string(andBytes, '\0');
-  return file;
+  std::string file;
+  for (uint32_t v : {0, 1, 1}) putLe(file, v, 2);  // icon directory, one image
+  file += std::string{(char)size, (char)size, 0, 0};
+  putLe(file, 1, 2), putLe(file, 32, 2), putLe(file, 40 + xorBytes + andBytes, 4),
+      putLe(file, 22, 4);
+  putLe(file, 40, 4), putLe(file, size, 4), putLe(file, size * 2, 4), putLe(file, 1, 2);
+  putLe(file, 32, 2), putLe(file, 0, 4), putLe(file, xorBytes, 4), file += std::string(16, '\0');
+  for (int i = 0; i < size * size; ++i) putLe(file, 0xFF2080C0, 4);
+  return file + std::string(andBytes, '\0');
 }
 
 // A short 8-bit mono WAV image.
 std::string wavFile() {
-  std::string samples(800, '\x80');
   std::string file = "RIFF";
-  auto put32 = [&](uint32_t v) {
-    for (int i = 0; i < 4; ++i) file += (char)((v >> (8 * i)) & 0xFF);
-  };
-  auto put16 = [&](uint32_t v) {
-    file += (char)(v & 0xFF);
-    file += (char)((v >> 8) & 0xFF);
-  };
-  put32(36 + (uint32_t)samples.size());
+  putLe(file, 36 + 800, 4);
   file += "WAVEfmt ";
-  put32(16), put16(1), put16(1), put32(8000), put32(8000), put16(1), put16(8);
+  putLe(file, 16, 4), putLe(file, 1, 2), putLe(file, 1, 2), putLe(file, 8000, 4);
+  putLe(file, 8000, 4), putLe(file, 1, 2), putLe(file, 8, 2);
   file += "data";
-  put32((uint32_t)samples.size());
-  return file + samples;
+  putLe(file, 800, 4);
+  return file + std::string(800, '\x80');
+}
+
+// What bitmap_show and anim_play set: visible, transparent, destX, destY, cellWidth, cellHeight,
+// srcX, srcY.
+std::vector<int> placement(const ImageSlot& s) {
+  return {s.visible, s.transparent, s.destX, s.destY, s.cellWidth, s.cellHeight, s.srcX, s.srcY};
 }
 
 TEST(ScriptNumber, FollowsTheAtoiRuleAndSaturatesBeyond32Bits) {
-  EXPECT_EQ(scriptNumber("12"), 12);
-  EXPECT_EQ(scriptNumber("007"), 7);
-  EXPECT_EQ(scriptNumber(" \t-3"), -3);
-  EXPECT_EQ(scriptNumber("+4"), 4);
-  EXPECT_EQ(scriptNumber("12abc"), 12);
-  EXPECT_EQ(scriptNumber("abc"), 0);
-  EXPECT_EQ(scriptNumber(""), 0);
-  EXPECT_EQ(scriptNumber("2147483647"), INT_MAX);
-  EXPECT_EQ(scriptNumber("2147483648"), INT_MAX);
-  EXPECT_EQ(scriptNumber("-2147483648"), INT_MIN);
-  EXPECT_EQ(scriptNumber("4294967296"), INT_MAX);
-  EXPECT_EQ(scriptNumber("-99999999999999999999999"), INT_MIN);
+  const struct {
+    const char* text;
+    int value;
+  } cases[] = {
+      // clang-format off
+      {"12", 12}, {"007", 7}, {" \t-3", -3}, {"+4", 4}, {"12abc", 12}, {"abc", 0}, {"", 0},
+      {"2147483647", INT_MAX}, {"2147483648", INT_MAX}, {"-2147483648", INT_MIN},
+      {"4294967296", INT_MAX}, {"-99999999999999999999999", INT_MIN},
+      // clang-format on
+  };
+  for (const auto& c : cases) EXPECT_EQ(scriptNumber(c.text), c.value) << '"' << c.text << '"';
 }
 
 TEST_F(Executors, BitmapShowSetsThePlacementAndMaskModeTwoKeepsTheTransparency) {
@@ -75,28 +65,20 @@ TEST_F(Executors, BitmapShowSetsThePlacementAndMaskModeTwoKeepsTheTransparency) 
   startScript({"bitmap_load 0 a.bmp", "bitmap_show 0 5 6 100 50 32 64 1",
                "bitmap_show 0 -5 7 1 2 3 4 2", "bitmap_show 0 5 6 100 50 32 64 0",
                "bitmap_show 0 5 6 100 50 32 64 2"});
-  click();
-  frame();
+  clickFrames();
   EXPECT_EQ(imageSlots[0].loaded, 1);
   EXPECT_EQ(imageSlots[0].visible, 0);
-  frame();
   const ImageSlot& slot = imageSlots[0];
-  EXPECT_EQ(slot.visible, 1);
-  EXPECT_EQ(slot.transparent, 1);
-  EXPECT_EQ(slot.destX, 5);
-  EXPECT_EQ(slot.destY, 6);
-  EXPECT_EQ(slot.cellWidth, 100);
-  EXPECT_EQ(slot.cellHeight, 50);
-  EXPECT_EQ(slot.srcX, 32);
-  EXPECT_EQ(slot.srcY, 64);
-  frame();  // mask mode 2; the positions are not checked by the compiler and may be negative
-  EXPECT_EQ(slot.transparent, 1);
-  EXPECT_EQ(slot.destX, -5);
-  EXPECT_EQ(slot.srcY, 4);
-  frame();
-  EXPECT_EQ(slot.transparent, 0);
-  frame();
-  EXPECT_EQ(slot.transparent, 0);
+  // Mask mode 2 keeps the transparency; the positions are not checked by the compiler and may
+  // be negative.
+  const std::vector<int> expected[] = {{1, 1, 5, 6, 100, 50, 32, 64},
+                                       {1, 1, -5, 7, 1, 2, 3, 4},
+                                       {1, 0, 5, 6, 100, 50, 32, 64},
+                                       {1, 0, 5, 6, 100, 50, 32, 64}};
+  for (int line = 0; line < 4; ++line) {
+    frame();
+    EXPECT_EQ(placement(slot), expected[line]) << "bitmap_show " << line + 1;
+  }
   EXPECT_EQ(slot.stripAxis, 7);
   EXPECT_EQ(slot.frameCount, 9);
   EXPECT_EQ(slot.animState, 0);
@@ -105,8 +87,7 @@ TEST_F(Executors, BitmapShowSetsThePlacementAndMaskModeTwoKeepsTheTransparency) 
 TEST_F(Executors, BitmapShowDrawsTheCellFromTheSourceCorner) {
   writeTempFile("ramp.bmp", bmpFile(128, 128, [](int x, int y) { return RGB(x, y, 7); }));
   startScript({"bitmap_load 0 ramp.bmp", "bitmap_show 0 10 20 8 8 32 64 0"});
-  click();
-  frames(2);
+  clickFrames(2);
   EXPECT_EQ(pixel(10, 20), RGB(32, 64, 7));
   EXPECT_EQ(pixel(17, 27), RGB(39, 71, 7));
   EXPECT_EQ(pixel(18, 27), 0u);  // outside the 8 x 8 cell the screen stays black
@@ -119,8 +100,7 @@ TEST_F(Executors, BitmapLoadHidesTheSlotWhileBitmapDeleteChangesNothing) {
   startScript({"bitmap_load 0 red.bmp", "bitmap_show 0 0 0 16 16 0 0 0", "bitmap_delete 0",
                "bitmap_load 0 blue.bmp", "bitmap_show 0 0 0 16 16 0 0 2",
                "bitmap_load 0 none.bmp"});
-  click();
-  frames(3);
+  clickFrames(3);
   EXPECT_EQ(imageSlots[0].visible, 1);
   EXPECT_EQ(pixel(5, 5), red);
   frame();  // the reload hides the slot; its last picture stays on the screen
@@ -143,8 +123,7 @@ TEST_F(Executors, AnimHideOutlastsBitmapShowAndBitmapHideOutlastsAnimStop) {
   startScript({"bitmap_load 0 red.bmp", "anim_hide 0", "bitmap_show 0 0 0 16 16 0 0 0",
                "anim_stop 0 0", "bitmap_load 1 green.bmp", "bitmap_show 1 20 0 16 16 0 0 0",
                "bitmap_hide 1", "anim_stop 1 0", "anim_play 1 40 0 16 16 0 0 1 1 0 0 0"});
-  click();
-  frames(3);
+  clickFrames(3);
   EXPECT_EQ(imageSlots[0].visible, 1);
   EXPECT_EQ(imageSlots[0].animState, 2);
   EXPECT_EQ(pixel(5, 5), 0u);  // shown, yet hidden by the animation state
@@ -165,19 +144,15 @@ TEST_F(Executors, AnimNumbersKeepTheirLowByteAndAnimPlayGoesOnFromTheCurrentCell
   imageSlots[2].currentFrame = 5;
   startScript({"anim_stop 2 300", "anim_play 2 1 2 3 4 5 6 257 256 0 0 7",
                "anim_play 2 1 2 3 4 5 6 2 10 0 0 0"});
-  click();
-  frame();
+  clickFrames();
   EXPECT_EQ(imageSlots[2].stopFrame, 44);
   EXPECT_EQ(imageSlots[2].animState, 0);
   EXPECT_EQ(imageSlots[2].visible, 0);  // anim_stop does not show a slot
   frame();
+  EXPECT_EQ(placement(imageSlots[2]), (std::vector<int>{1, 1, 1, 2, 3, 4, 5, 6}));
   EXPECT_EQ(imageSlots[2].stripAxis, 1);
   EXPECT_EQ(imageSlots[2].frameCount, 0);
-  EXPECT_EQ(imageSlots[2].transparent, 1);
   EXPECT_EQ(imageSlots[2].animState, 1);
-  EXPECT_EQ(imageSlots[2].visible, 1);
-  EXPECT_EQ(imageSlots[2].destX, 1);
-  EXPECT_EQ(imageSlots[2].srcY, 6);
   EXPECT_EQ(imageSlots[2].currentFrame, 0);  // cell 5 drawn, then back to 0 with no cells
   imageSlots[2].currentFrame = 5;
   frame();
@@ -191,8 +166,7 @@ TEST_F(Executors, AnimCommandsNamingNoSlotTouchNothing) {
                "anim_hide 99999999999999999999", "anim_stop 2147483648 1", "done"});
   ImageSlot before[imageSlotCount];
   memcpy(before, imageSlots, sizeof before);
-  click();
-  frames(6);
+  clickFrames(6);
   ASSERT_EQ(message(), "done");
   EXPECT_EQ(memcmp(before, imageSlots, sizeof before), 0);
 }
@@ -200,47 +174,37 @@ TEST_F(Executors, AnimCommandsNamingNoSlotTouchNothing) {
 TEST_F(Executors, SetTextPosSetsABoxAndTheMessageRectangleFollowsBoxOne) {
   startScript({"set_text_pos 2 30 40 999 999", "set_text_pos 1 5 6 100 50",
                "set_text_pos 3 1 2 3 4", "set_text_pos 2 7 8 0 0"});
+  // After each line: box 1's x, y, width, height; box 2's x, y; the message rectangle. Box 3
+  // changes nothing.
+  const std::vector<int> expected[] = {{0, 0, 200, 200, 30, 40, 0, 0, 200, 200},
+                                       {5, 6, 100, 50, 30, 40, 5, 6, 105, 56},
+                                       {5, 6, 100, 50, 30, 40, 5, 6, 105, 56},
+                                       {5, 6, 100, 50, 7, 8, 5, 6, 105, 56}};
   click();
-  frame();
-  EXPECT_EQ(textPos2.x, 30);
-  EXPECT_EQ(textPos2.y, 40);
-  EXPECT_EQ(messageRect.left, 0);
-  EXPECT_EQ(messageRect.right, 200);
-  EXPECT_EQ(messageRect.bottom, 200);
-  frame();
-  EXPECT_EQ(textPos1.x, 5);
-  EXPECT_EQ(textPos1.height, 50);
-  EXPECT_EQ(messageRect.left, 5);
-  EXPECT_EQ(messageRect.top, 6);
-  EXPECT_EQ(messageRect.right, 105);
-  EXPECT_EQ(messageRect.bottom, 56);
-  frame();  // box 3: no position changes
-  EXPECT_EQ(textPos1.x, 5);
-  EXPECT_EQ(textPos2.x, 30);
-  EXPECT_EQ(messageRect.right, 105);
-  frame();
-  EXPECT_EQ(textPos2.x, 7);
-  EXPECT_EQ(textPos1.width, 100);
-  EXPECT_EQ(messageRect.right, 105);
+  for (int line = 0; line < 4; ++line) {
+    frame();
+    EXPECT_EQ((std::vector<int>{textPos1.x, textPos1.y, textPos1.width, textPos1.height, textPos2.x,
+                                textPos2.y, messageRect.left, messageRect.top, messageRect.right,
+                                messageRect.bottom}),
+              expected[line])
+        << "after line " << line + 1;
+  }
 }
 
 TEST_F(Executors, TextLinesAndTheMenuPointIntoTheNodesAndATextShowLineOnlyWaits) {
   startScript({"hello", "text_show", "text_clear", "menu AA BB", "if a b 1 $x"});
   SetTextColor(virtualScreen.imageDC, red);
-  click();
-  frame();
+  clickFrames();
   EXPECT_EQ(textLine1, commandList->args[0]);
   EXPECT_EQ(textVisible, 1);
   EXPECT_EQ(GetTextColor(virtualScreen.imageDC), 0u);
 
-  click();
-  frame();  // text_show: a stop, with the message as it was, never the command's name
+  clickFrames();  // text_show: a stop, with the message as it was, never the command's name
   EXPECT_EQ(runEnabled, 0);
   EXPECT_EQ(textVisible, 1);
   EXPECT_EQ(textLine1, commandList->args[0]);
 
-  click();
-  frame();
+  clickFrames();
   EXPECT_EQ(textVisible, 0);
   frame();
   CommandNode* menuNode = commandList->next->next->next;
@@ -257,8 +221,7 @@ TEST_F(Executors, WindowCommandsActOnTheWindow) {
   std::string caption = cp932("第一章");
   startScript({"change_window_caption " + caption, "change_window_size 50 60 300 200",
                "change_window_icon icon.ico", "change_window_icon missing.ico"});
-  click();
-  frame();
+  clickFrames();
   EXPECT_EQ(title(), caption);
   EXPECT_EQ(countRecorded(WM_SETTEXT), 1);
   frame();
@@ -286,8 +249,7 @@ TEST_F(Executors, ChangingTheIconAgainAndAgainKeepsTheObjectCount) {
   writeTempFile("icon.ico", icoFile());
   std::vector<std::string> lines(40, "change_window_icon icon.ico");
   startScript(lines);
-  click();
-  frames(2);
+  clickFrames(2);
   int afterTwo = gdiObjectCount();
   frames(38);
   EXPECT_EQ(gdiObjectCount(), afterTwo);
@@ -297,8 +259,7 @@ TEST_F(Executors, ChangingTheIconAgainAndAgainKeepsTheObjectCount) {
 TEST_F(Executors, SoundCommandsReachTheSoundSlots) {
   writeTempFile("tone.wav", wavFile());
   startScript({"se_load 3 tone.wav", "se_play 3 1", "se_stop 5", "se_delete 3", "se_play 4 2"});
-  click();
-  frame();
+  clickFrames();
   ASSERT_NE(soundSlots[3].image, nullptr);
   EXPECT_EQ(memcmp(soundSlots[3].image, "RIFF", 4), 0);
   frame();

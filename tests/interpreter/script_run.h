@@ -17,38 +17,26 @@
 #include "sound/sound.h"
 #include "support/test_support.h"
 
+// Appends value as `bytes` little-endian bytes.
+inline void putLe(std::string& out, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out += (char)((value >> (8 * i)) & 0xFF);
+}
+
 // A 24-bit BMP file of w x h pixels whose colour at (x, y) is pixel(x, y), a GDI colour value.
 template <typename Pixel>
 std::string bmpFile(int w, int h, Pixel pixel) {
   int rowBytes = (w * 3 + 3) & ~3;
-  int imageBytes = rowBytes * h;
-  std::string file(54 + imageBytes, '\0');
-  auto put16 = [&](int at, uint32_t v) {
-    file[at] = (char)(v & 0xFF);
-    file[at + 1] = (char)((v >> 8) & 0xFF);
-  };
-  auto put32 = [&](int at, uint32_t v) {
-    put16(at, v & 0xFFFF);
-    put16(at + 2, v >> 16);
-  };
-  file[0] = 'B';
-  file[1] = 'M';
-  put32(2, (uint32_t)file.size());
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, (uint32_t)w);
-  put32(22, (uint32_t)h);
-  put16(26, 1);
-  put16(28, 24);
-  put32(34, (uint32_t)imageBytes);
-  for (int y = 0; y < h; ++y) {
-    char* row = &file[54 + (h - 1 - y) * rowBytes];  // bottom-up
+  std::string file = "BM";
+  putLe(file, 54 + rowBytes * h, 4), putLe(file, 0, 4), putLe(file, 54, 4);  // file header
+  putLe(file, 40, 4), putLe(file, w, 4), putLe(file, h, 4), putLe(file, 1, 2), putLe(file, 24, 2);
+  putLe(file, 0, 4), putLe(file, rowBytes * h, 4);
+  file.resize(54, '\0');
+  for (int y = h - 1; y >= 0; --y) {  // bottom-up
     for (int x = 0; x < w; ++x) {
       COLORREF c = pixel(x, y);
-      row[x * 3] = (char)GetBValue(c);
-      row[x * 3 + 1] = (char)GetGValue(c);
-      row[x * 3 + 2] = (char)GetRValue(c);
+      putLe(file, GetBValue(c) | GetGValue(c) << 8 | GetRValue(c) << 16, 3);
     }
+    file.resize(file.size() + rowBytes - w * 3, '\0');
   }
   return file;
 }
@@ -116,6 +104,7 @@ class ScriptRun : public ::testing::Test {
   }
 
   void click() { runEnabled = 1; }
+  void clickFrames(int n = 1) { click(), frames(n); }
   void frame() { composeFrame(); }
   void frames(int n) {
     for (int i = 0; i < n; ++i) composeFrame();

@@ -7,22 +7,26 @@ namespace {
 
 using Step = ScriptRun;
 
+// A playing slot of five cells: each frame that composes advances its currentFrame.
+void animateSlotFour() {
+  imageSlots[4].visible = imageSlots[4].animState = 1;
+  imageSlots[4].frameCount = 5;
+}
+
 TEST_F(Step, NothingRunsBeforeTheFirstClickAndEachTextLineWaitsForOne) {
   startScript({"first", "second"});
   frames(3);
   EXPECT_EQ(message(), "");
   EXPECT_EQ(current(), "first");
 
-  click();
-  frame();
+  clickFrames();
   EXPECT_EQ(message(), "first");
   EXPECT_EQ(runEnabled, 0);
   frames(5);
   EXPECT_EQ(message(), "first");
   EXPECT_EQ(current(), "second");
 
-  click();
-  frame();
+  clickFrames();
   EXPECT_EQ(message(), "second");
   EXPECT_EQ(runEnabled, 0);
 }
@@ -30,8 +34,7 @@ TEST_F(Step, NothingRunsBeforeTheFirstClickAndEachTextLineWaitsForOne) {
 TEST_F(Step, CommandsThatDoNotStopRunOnePerFrameAndALabelCostsAFrameShowingNothing) {
   startScript({"change_window_caption A", "change_window_caption B", "$between",
                "change_window_caption C", "done"});
-  click();
-  frame();
+  clickFrames();
   EXPECT_EQ(title(), "A");
   frame();
   EXPECT_EQ(title(), "B");
@@ -49,26 +52,22 @@ TEST_F(Step, CommandsThatDoNotStopRunOnePerFrameAndALabelCostsAFrameShowingNothi
 TEST_F(Step, JmpToALabelWaitsForAClickThenRunsTheNodeAfterTheLabel) {
   startScript(
       {"jmp $there", "change_window_caption skipped", "$there", "change_window_caption after"});
-  click();
-  frame();
+  clickFrames();
   EXPECT_EQ(runEnabled, 0);
   EXPECT_EQ(current(), "change_window_caption");
   EXPECT_EQ(currentCommand, commandList->next->next->next);
   frames(3);
   EXPECT_EQ(title(), "test");
-  click();
-  frame();
+  clickFrames();
   EXPECT_EQ(title(), "after");
 }
 
 TEST_F(Step, JmpToAMissingLabelWaitsThenGoesOnAfterTheJmp) {
   startScript({"jmp $nowhere", "change_window_caption next"});
-  click();
-  frame();
+  clickFrames();
   EXPECT_EQ(runEnabled, 0);
   EXPECT_EQ(title(), "test");
-  click();
-  frame();
+  clickFrames();
   EXPECT_EQ(title(), "next");
 }
 
@@ -76,36 +75,28 @@ TEST_F(Step, ALabelSearchTakesTheFirstMatchFromTheHeadAndMayNameATextLine) {
   startScript({"$twice", "change_window_caption first", "jmp $twice", "$twice",
                "change_window_caption second", "jmp hello", "change_window_caption skipped",
                "hello", "change_window_caption afterText"});
-  click();
-  frames(3);  // label, caption, jmp
+  clickFrames(3);  // label, caption, jmp
   EXPECT_EQ(title(), "first");
   EXPECT_EQ(currentCommand, commandList->next);
-  click();
-  frame();
+  clickFrames();
   EXPECT_EQ(title(), "first");  // back after the first $twice, not the second
 
   // From the second $twice on: the jump to a text line's text goes on after that text line,
   // which is not shown.
   currentCommand = commandList->next->next->next->next;
-  click();
-  frames(2);
+  clickFrames(2);
   EXPECT_EQ(title(), "second");
   EXPECT_EQ(runEnabled, 0);
-  click();
-  frame();
+  clickFrames();
   EXPECT_EQ(title(), "afterText");
   EXPECT_EQ(textVisible, 0);
 }
 
 TEST_F(Step, AJumpToALabelOnTheLastLineLeavesTheScriptIdleWithItsPictureAndWindow) {
   startScript({"change_window_caption kept", "jmp $last", "$last"});
-  click();
-  frames(2);
+  clickFrames(2);
   EXPECT_EQ(current(), "(end)");
-  for (int i = 0; i < 5; ++i) {
-    click();
-    frame();
-  }
+  for (int i = 0; i < 5; ++i) clickFrames();
   EXPECT_EQ(title(), "kept");
   EXPECT_EQ(scriptFinished, 0);
   EXPECT_EQ(countRecorded(WM_CLOSE), 0);
@@ -115,8 +106,7 @@ TEST_F(Step, AJumpToALabelOnTheLastLineLeavesTheScriptIdleWithItsPictureAndWindo
 TEST_F(Step, AnEmptyScriptRunsNothing) {
   startScript({"; only a comment"});
   ASSERT_EQ(commandList, nullptr);
-  click();
-  frames(3);
+  clickFrames(3);
   EXPECT_EQ(scriptFinished, 0);
   EXPECT_EQ(countRecorded(WM_CLOSE), 0);
 }
@@ -147,13 +137,11 @@ class ChoiceBranch : public ScriptRun, public ::testing::WithParamInterface<Choi
 TEST_P(ChoiceBranch, TakesTheLabelExactlyWhenTheChoiceEqualsTheValue) {
   const Choice choice = GetParam();
   startScript(choiceScript(choice.value));
-  click();
-  frames(3);
+  clickFrames(3);
   ASSERT_EQ(message(), "question");
 
   placeCursor(window, noneX, noneY);
-  click();
-  frames(2);  // menu, if: the menu is up and the overlay has looked under the cursor
+  clickFrames(2);  // menu, if: the menu is up and the overlay has looked under the cursor
   EXPECT_EQ(menuVisible, 1);
   EXPECT_EQ(menuSelection, 0);
   frame();  // the check finds no choice: the menu stays, nothing runs until a click
@@ -170,8 +158,7 @@ TEST_P(ChoiceBranch, TakesTheLabelExactlyWhenTheChoiceEqualsTheValue) {
   EXPECT_EQ(menuSelection, choice.selection);
   EXPECT_EQ(title(), "test");
 
-  click();
-  frame();
+  clickFrames();
   if (choice.selection == 0) {
     // A click on neither choice leaves the menu up and runs nothing.
     EXPECT_EQ(runEnabled, 0);
@@ -198,11 +185,9 @@ INSTANTIATE_TEST_SUITE_P(ValuesAndCursor, ChoiceBranch,
 TEST_F(Step, AChoiceUnderTheRestingCursorIsTakenOneFrameAfterTheIfWithoutAClick) {
   startScript(choiceScript(2));
   placeCursor(window, secondX, secondY);
-  click();
-  frames(3);
-  click();
-  frame();  // menu
-  frame();  // if: runEnabled stays set
+  clickFrames(3);
+  clickFrames();  // menu
+  frame();        // if: runEnabled stays set
   EXPECT_EQ(runEnabled, 1);
   EXPECT_EQ(menuSelection, 2);
   EXPECT_EQ(title(), "test");
@@ -215,10 +200,8 @@ TEST_F(Step, AChoiceUnderTheRestingCursorIsTakenOneFrameAfterTheIfWithoutAClick)
 TEST_F(Step, AChoiceToALabelOnTheLastLineEndsIdle) {
   startScript({"set_text_pos 1 10 10 300 100", "t", "menu AA BB", "if x x 1 $end", "$end"});
   placeCursor(window, firstX, firstY);
-  click();
-  frames(2);
-  click();
-  frames(3);
+  clickFrames(2);
+  clickFrames(3);
   EXPECT_EQ(menuVisible, 0);
   EXPECT_EQ(current(), "(end)");
   frames(3);
@@ -228,8 +211,7 @@ TEST_F(Step, AChoiceToALabelOnTheLastLineEndsIdle) {
 TEST_F(Step, ScriptEndSaysSoThenClosesTheWindowAndNothingAfterItRuns) {
   startScript(
       {"change_window_caption before", "script_end", "change_window_caption after", "never"});
-  click();
-  frame();
+  clickFrames();
   EXPECT_TRUE(capturedMessageBoxes().empty());
   frame();
   std::vector<CapturedMessageBox> boxes = capturedMessageBoxes();
@@ -247,10 +229,7 @@ TEST_F(Step, ScriptEndSaysSoThenClosesTheWindowAndNothingAfterItRuns) {
   }
 
   // The recording window does not close; later frames still run nothing after script_end.
-  for (int i = 0; i < 3; ++i) {
-    click();
-    frame();
-  }
+  for (int i = 0; i < 3; ++i) clickFrames();
   EXPECT_EQ(title(), "before");
   EXPECT_EQ(message(), "");
   EXPECT_EQ(capturedMessageBoxes().size(), 1u);
@@ -258,11 +237,8 @@ TEST_F(Step, ScriptEndSaysSoThenClosesTheWindowAndNothingAfterItRuns) {
 
 TEST_F(Step, TheFrameEndingTheScriptDrawsNothing) {
   startScript({"script_end"});
-  imageSlots[4].visible = 1;
-  imageSlots[4].animState = 1;
-  imageSlots[4].frameCount = 5;
-  click();
-  frame();
+  animateSlotFour();
+  clickFrames();
   EXPECT_EQ(countRecorded(WM_CLOSE), 1);
   EXPECT_EQ(imageSlots[4].currentFrame, 0);  // the slot was not composed
 }
@@ -290,9 +266,7 @@ class StopRequest : public ScriptRun {
                                nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     ASSERT_TRUE(stopping);
     mainWindow = stopping;  // nodes are made for it, and messages go to it
-    imageSlots[4].visible = 1;
-    imageSlots[4].animState = 1;
-    imageSlots[4].frameCount = 5;
+    animateSlotFour();
   }
   void TearDown() override {
     DestroyWindow(stopping);
@@ -301,8 +275,7 @@ class StopRequest : public ScriptRun {
   // Runs the script's first node with a click; true when the frame did nothing after it.
   void expectFrameEndsAfterTheMessage(const char* line) {
     startScript({line, "change_window_caption later"});
-    click();
-    frame();
+    clickFrames();
     EXPECT_EQ(currentCommand, commandList) << line;    // not advanced
     EXPECT_EQ(imageSlots[4].currentFrame, 0) << line;  // not composed
     EXPECT_EQ(scriptFinished, 0) << line;
@@ -324,8 +297,7 @@ TEST_F(StopRequest, AfterAnIconTheFrameDoesNothingMore) {
 TEST_F(StopRequest, AfterTheCloseAtTheEndTheFrameDoesNothingMore) {
   stopOnMessage = WM_CLOSE;
   startScript({"script_end"});
-  click();
-  frame();
+  clickFrames();
   EXPECT_EQ(imageSlots[4].currentFrame, 0);
   frame();
   EXPECT_EQ(imageSlots[4].currentFrame, 0);
@@ -334,8 +306,7 @@ TEST_F(StopRequest, AfterTheCloseAtTheEndTheFrameDoesNothingMore) {
 TEST_F(StopRequest, WithoutARequestTheFrameGoesOn) {
   stopOnMessage = WM_NULL + 0xFFFF;  // never sent
   startScript({"change_window_caption x", "change_window_caption y"});
-  click();
-  frame();
+  clickFrames();
   EXPECT_EQ(currentCommand, commandList->next);
   EXPECT_EQ(imageSlots[4].currentFrame, 1);
 }

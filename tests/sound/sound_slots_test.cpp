@@ -18,19 +18,24 @@ namespace {
 
 class SoundSlotsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    releaseSoundSlots();
-    resetSoundSlots();
+  void SetUp() override { releaseSoundSlots(), resetSoundSlots(); }
+  void TearDown() override { stopSound(0), releaseSoundSlots(), resetSoundSlots(); }
+  // A tone file; the amplitude tells the files apart.
+  static std::string tone(const char* name, int amplitude = 1000, int frames = 200) {
+    return writeTempFile(name, toneImage(amplitude, frames));
   }
-  void TearDown() override {
-    stopSound(0);
-    releaseSoundSlots();
-    resetSoundSlots();
+  static void expectAllEmptyAndNotPlayed() {
+    for (int slot = 0; slot < soundSlotCount; ++slot) {
+      EXPECT_EQ(soundSlots[slot].image, nullptr) << slot;
+      EXPECT_EQ(soundSlots[slot].played, 0) << slot;
+    }
   }
 };
 
 // Lets the platform's player run a little (the headless clock's Sleep is virtual).
-void pause() { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }
+void pause() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
 
 bool imageHolds(int slot, const std::string& bytes) {
   const char* image = soundSlots[slot].image;
@@ -38,8 +43,7 @@ bool imageHolds(int slot, const std::string& bytes) {
 }
 
 TEST_F(SoundSlotsTest, ANewFileReplacesTheImageAndAMissingFileKeepsIt) {
-  std::string first = toneImage(1000, 200);
-  std::string second = toneImage(2000, 400);
+  std::string first = toneImage(1000, 200), second = toneImage(2000, 400);
   std::string firstPath = writeTempFile("first.wav", first);
   std::string secondPath = writeTempFile("second.wav", second);
 
@@ -62,22 +66,14 @@ TEST_F(SoundSlotsTest, ANewFileReplacesTheImageAndAMissingFileKeepsIt) {
   // The kept sound still plays, and playing marks only its own slot.
   playSound(4, 0);
   EXPECT_EQ(soundSlots[4].played, 1);
-  for (int slot = 0; slot < soundSlotCount; ++slot) {
-    if (slot != 4) {
-      EXPECT_EQ(soundSlots[slot].played, 0) << slot;
-    }
-  }
+  for (int slot = 0; slot < soundSlotCount; ++slot)
+    EXPECT_EQ(soundSlots[slot].played, slot == 4) << slot;
 }
 
 TEST_F(SoundSlotsTest, AScriptsWindowsNameFindsTheFile) {
   std::filesystem::create_directories(std::filesystem::path(tempDirectory()) / "Se");
-#ifdef _WIN32
-  std::string bytes = toneImage(3000, 100);
-  writeTempFile("Se\\Chime.wav", bytes);
-#else
   std::string bytes = toneImage(3000, 100);
   writeTempFile("Se/Chime.wav", bytes);
-#endif
   // As a script written on Windows names it: backslashes, another letter case.
   std::string name = tempDirectory() + "\\SE\\chime.WAV";
   loadSound(name.c_str(), 0);
@@ -85,7 +81,7 @@ TEST_F(SoundSlotsTest, AScriptsWindowsNameFindsTheFile) {
 }
 
 TEST_F(SoundSlotsTest, AnEmptyFileLeavesABufferWithNothingToPlay) {
-  std::string loop = writeTempFile("loop.wav", toneImage(1000, 200));
+  std::string loop = tone("loop.wav");
   std::string empty = writeTempFile("empty.wav", "");
   loadSound(loop.c_str(), 1);
   loadSound(empty.c_str(), 2);
@@ -101,20 +97,17 @@ TEST_F(SoundSlotsTest, AnEmptyFileLeavesABufferWithNothingToPlay) {
 }
 
 TEST_F(SoundSlotsTest, SlotNumbersOutsideZeroToNineChangeNothing) {
-  std::string path = writeTempFile("tone.wav", toneImage(1000, 200));
+  std::string path = tone("tone.wav");
   for (int slot : {-1, 10, 11, -2147483647 - 1, 2147483647}) {
     loadSound(path.c_str(), slot);
     playSound(slot, 1);
     deleteSound(slot);
   }
-  for (const SoundSlot& slot : soundSlots) {
-    EXPECT_EQ(slot.image, nullptr);
-    EXPECT_EQ(slot.played, 0);
-  }
+  expectAllEmptyAndNotPlayed();
 }
 
 TEST_F(SoundSlotsTest, DeleteEmptiesASlotAndEmptySlotsStillCountAsPlayed) {
-  std::string path = writeTempFile("tone.wav", toneImage(1000, 200));
+  std::string path = tone("tone.wav");
   deleteSound(3);  // an empty slot: nothing to do
   EXPECT_EQ(soundSlots[3].image, nullptr);
   EXPECT_EQ(soundSlots[3].played, 0);
@@ -136,7 +129,7 @@ TEST_F(SoundSlotsTest, DeleteEmptiesASlotAndEmptySlotsStillCountAsPlayed) {
 }
 
 TEST_F(SoundSlotsTest, ANewScriptRunStartsWithEverySlotEmptyAndNotPlayed) {
-  std::string path = writeTempFile("tone.wav", toneImage(1000, 200));
+  std::string path = tone("tone.wav");
   for (int slot = 0; slot < soundSlotCount; slot += 2) loadSound(path.c_str(), slot);
   for (int slot = 0; slot < soundSlotCount; slot += 3) playSound(slot, slot % 2);
 
@@ -147,10 +140,7 @@ TEST_F(SoundSlotsTest, ANewScriptRunStartsWithEverySlotEmptyAndNotPlayed) {
     EXPECT_EQ(soundSlots[slot].played, slot % 3 == 0 ? 1 : 0) << slot;
   }
   resetSoundSlots();
-  for (const SoundSlot& slot : soundSlots) {
-    EXPECT_EQ(slot.image, nullptr);
-    EXPECT_EQ(slot.played, 0);
-  }
+  expectAllEmptyAndNotPlayed();
 }
 
 // Every way an image is given back while a looping sound may be playing from it: Windows'
@@ -158,8 +148,7 @@ TEST_F(SoundSlotsTest, ANewScriptRunStartsWithEverySlotEmptyAndNotPlayed) {
 // Under AddressSanitizer a read of anything released fails here; what is heard meanwhile is
 // checked in sound_output_test.cpp.
 TEST_F(SoundSlotsTest, ImagesAreReleasedSafelyWhileALoopingSoundPlays) {
-  std::string a = writeTempFile("a.wav", toneImage(1000, 4410));
-  std::string b = writeTempFile("b.wav", toneImage(2000, 4410));
+  std::string a = tone("a.wav", 1000, 4410), b = tone("b.wav", 2000, 4410);
   for (int round = 0; round < 3; ++round) {
     loadSound(a.c_str(), 0);
     loadSound(a.c_str(), 1);
