@@ -40,7 +40,10 @@ LRESULT CALLBACK captureHookProc(int code, WPARAM wParam, LPARAM lParam) {
     HWND box = (HWND)wParam;
     char className[32] = {};
     GetClassNameA(box, className, sizeof className);
-    if (strcmp(className, "#32770") == 0) {
+    // A box can be activated more than once (when another window took the focus meanwhile):
+    // it is recorded and answered the first time only.
+    if (strcmp(className, "#32770") == 0 && !GetPropA(box, "TorvaneCaptured")) {
+      SetPropA(box, "TorvaneCaptured", (HANDLE)1);
       char caption[1024] = {};
       char text[2048] = {};
       GetWindowTextA(box, caption, sizeof caption);
