@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -687,6 +688,7 @@ struct OpenDialog {
 void answerOpenDialog(const char* path, std::string* filterName = nullptr) {
   std::string chosen = path ? path : "";
   bool choose = path != nullptr;
+  auto heldFor = std::make_shared<int>(0);  // looks in a row that found the file selected
   later([=] {
     GtkWindow* chooser = findToplevel("スクリプトファイル読み込み");
     if (!chooser) return false;
@@ -697,14 +699,17 @@ void answerOpenDialog(const char* path, std::string* filterName = nullptr) {
       gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
       return true;
     }
-    // The chooser selects a file once it has read the file's folder: ask until it has.
+    // The chooser selects a file once it has read the file's folder, and a folder still being
+    // read can drop the selection again: ask until the selection has held for a few looks.
     gchar* selected = gtk_file_chooser_get_filename(files);
     bool ready = selected && chosen == selected;
     g_free(selected);
     if (!ready) {
+      *heldFor = 0;
       gtk_file_chooser_set_filename(files, chosen.c_str());
       return false;
     }
+    if (++*heldFor < 3) return false;
     gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
     return true;
   });
