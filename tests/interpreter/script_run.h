@@ -17,34 +17,6 @@
 #include "sound/sound.h"
 #include "support/test_support.h"
 
-// Appends value as `bytes` little-endian bytes.
-inline void putLe(std::string& out, uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out += (char)((value >> (8 * i)) & 0xFF);
-}
-
-// A 24-bit BMP file of w x h pixels whose colour at (x, y) is pixel(x, y), a GDI colour value.
-template <typename Pixel>
-std::string bmpFile(int w, int h, Pixel pixel) {
-  int rowBytes = (w * 3 + 3) & ~3;
-  std::string file = "BM";
-  putLe(file, 54 + rowBytes * h, 4), putLe(file, 0, 4), putLe(file, 54, 4);  // file header
-  putLe(file, 40, 4), putLe(file, w, 4), putLe(file, h, 4), putLe(file, 1, 2), putLe(file, 24, 2);
-  putLe(file, 0, 4), putLe(file, rowBytes * h, 4);
-  file.resize(54, '\0');
-  for (int y = h - 1; y >= 0; --y) {  // bottom-up
-    for (int x = 0; x < w; ++x) {
-      COLORREF c = pixel(x, y);
-      putLe(file, GetBValue(c) | GetGValue(c) << 8 | GetRValue(c) << 16, 3);
-    }
-    file.resize(file.size() + rowBytes - w * 3, '\0');
-  }
-  return file;
-}
-
-inline std::string solidBmp(int w, int h, COLORREF color) {
-  return bmpFile(w, h, [color](int, int) { return color; });
-}
-
 class ScriptRun : public ::testing::Test {
  protected:
   HWND window = nullptr;

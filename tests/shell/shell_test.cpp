@@ -38,20 +38,6 @@ std::string le(uint32_t value, int count = 4) {
   return bytes;
 }
 
-// A 24-bit bottom-up BMP of one colour.
-std::string solidBmp(int width, int height, COLORREF colour) {
-  std::string row((width * 3 + 3) & ~3, '\0');
-  for (int x = 0; x < width; ++x) {
-    row[x * 3] = (char)GetBValue(colour);
-    row[x * 3 + 1] = (char)GetGValue(colour);
-    row[x * 3 + 2] = (char)GetRValue(colour);
-  }
-  std::string pixels;
-  for (int y = 0; y < height; ++y) pixels += row;
-  return "BM" + le(54 + pixels.size()) + le(0) + le(54) + le(40) + le(width) + le(height) +
-         le(1, 2) + le(24, 2) + le(0) + le(pixels.size()) + std::string(16, '\0') + pixels;
-}
-
 // A short 8-bit mono PCM WAV at 8000 Hz.
 std::string shortWav() {
   std::string samples;

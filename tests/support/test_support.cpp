@@ -217,6 +217,31 @@ std::string writeTempFile(const char* name, const std::string& bytes) {
   return path;
 }
 
+void putLe(std::string& out, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out += (char)((value >> (8 * i)) & 0xFF);
+}
+
+std::string bmpFile(int width, int height, const std::function<COLORREF(int x, int y)>& pixel) {
+  int rowBytes = (width * 3 + 3) & ~3;
+  std::string file = "BM";
+  putLe(file, 54 + rowBytes * height, 4), putLe(file, 0, 4), putLe(file, 54, 4);  // file header
+  putLe(file, 40, 4), putLe(file, width, 4), putLe(file, height, 4), putLe(file, 1, 2);
+  putLe(file, 24, 2), putLe(file, 0, 4), putLe(file, rowBytes * height, 4);
+  file.resize(54, '\0');
+  for (int y = height - 1; y >= 0; --y) {  // bottom-up
+    for (int x = 0; x < width; ++x) {
+      COLORREF c = pixel(x, y);
+      putLe(file, GetBValue(c) | GetGValue(c) << 8 | GetRValue(c) << 16, 3);
+    }
+    file.resize(file.size() + rowBytes - width * 3, '\0');
+  }
+  return file;
+}
+
+std::string solidBmp(int width, int height, COLORREF color) {
+  return bmpFile(width, height, [color](int, int) { return color; });
+}
+
 int gdiObjectCount() {
 #ifdef _WIN32
   return (int)GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);

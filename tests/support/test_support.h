@@ -4,6 +4,9 @@
 #ifndef TORVANE_TESTS_SUPPORT_TEST_SUPPORT_H
 #define TORVANE_TESTS_SUPPORT_TEST_SUPPORT_H
 
+#include <stdint.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,6 +53,13 @@ std::string testDataPath(const char* relative);
 std::string tempDirectory();
 // Writes bytes to a file in tempDirectory() and returns its path.
 std::string writeTempFile(const char* name, const std::string& bytes);
+
+// Appends value as `bytes` little-endian bytes: the byte order of BMP, ICO and WAV files.
+void putLe(std::string& out, uint32_t value, int bytes);
+// A 24-bit bottom-up BMP file of width x height pixels whose colour at (x, y) is pixel(x, y), a
+// GDI colour value; and one of a single colour.
+std::string bmpFile(int width, int height, const std::function<COLORREF(int x, int y)>& pixel);
+std::string solidBmp(int width, int height, COLORREF color);
 
 // GDI objects alive in this process (0 where the system does not say).
 int gdiObjectCount();
