@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <unordered_map>
 
 #include "compiler/compiler.h"
@@ -39,14 +40,15 @@ constexpr int commandIndexSeLoad = 7;
 constexpr int commandIndexBgmLoad = 11;
 constexpr int commandIndexWindowIcon = 22;
 
-// The read (scriptLineNumber) during which each block of the compiler was allocated. A node is
-// never freed while compiling, so the last note for its address is its own.
-std::unordered_map<const void*, int> readOfBlock;
+// The blocks of a node's size the compiler allocated, with the read (scriptLineNumber) each
+// came in, in allocation order. A node is never freed while compiling, so the last note for its
+// address is its own; a string of the same size only adds a note that a node may outdate.
+std::vector<std::pair<const void*, int>> nodeSizedBlocks;
 void* (*previousAllocate)(size_t) = nullptr;
 
 void* notingAllocate(size_t size) {
   void* block = malloc(size);
-  if (block) readOfBlock[block] = scriptLineNumber;
+  if (block && size == sizeof(CommandNode)) nodeSizedBlocks.push_back({block, scriptLineNumber});
   return block;
 }
 
@@ -275,7 +277,7 @@ struct NodeNote {
 }  // namespace
 
 void beginNodeNotes() {
-  readOfBlock.clear();
+  nodeSizedBlocks.clear();
   previousAllocate = compilerAllocate;
   compilerAllocate = notingAllocate;
 }
@@ -322,12 +324,20 @@ std::vector<ScriptWarning> lintScript(const std::string& bytes, int readsCompile
     }
   }
 
+  std::stable_sort(nodeSizedBlocks.begin(), nodeSizedBlocks.end(),
+                   [](const std::pair<const void*, int>& a, const std::pair<const void*, int>& b) {
+                     return std::less<const void*>()(a.first, b.first);
+                   });
   std::vector<NodeNote> nodes;
   for (CommandNode* node = commandList; node; node = node->next) {
-    auto read = readOfBlock.find(node);
-    int line = read != readOfBlock.end() && read->second >= 1 && read->second <= (int)reads.size()
-                   ? reads[read->second - 1].line
-                   : 0;
+    auto after = std::upper_bound(
+        nodeSizedBlocks.begin(), nodeSizedBlocks.end(), (const void*)node,
+        [](const void* block, const std::pair<const void*, int>& note) {
+          return std::less<const void*>()(block, note.first);
+        });
+    int read = after != nodeSizedBlocks.begin() && (after - 1)->first == node ? (after - 1)->second
+                                                                              : 0;
+    int line = read >= 1 && read <= (int)reads.size() ? reads[read - 1].line : 0;
     char name[tokenBufferSize];
     stripLineEnd(node->args[0], name);
     nodes.push_back({node, line, findCommand(name)});

@@ -259,9 +259,11 @@ int main(int argc, char** argv) {
   memcpy(scriptPath, path.c_str(), path.size() + 1);
   headlessSetMessageBoxHandler(printMessageBox);
   resetCommandList(commandList);
-  beginNodeNotes();
+  bool linting = false;
+  for (bool on : warn) linting |= on;
+  if (linting) beginNodeNotes();
   compileScript(scriptPath);
-  endNodeNotes();
+  if (linting) endNodeNotes();
   headlessSetMessageBoxHandler(nullptr);
 
   if (list) printList();
@@ -273,7 +275,9 @@ int main(int argc, char** argv) {
   }
 
   int warnings = 0;
-  for (const ScriptWarning& warning : lintScript(bytes, scriptLineNumber)) {
+  std::vector<ScriptWarning> found;
+  if (linting) found = lintScript(bytes, scriptLineNumber);
+  for (const ScriptWarning& warning : found) {
     if (!warn[warning.kind]) continue;
     ++warnings;
     fprintf(stderr, "%s:%d: warning: %s [%s]\n", file, warning.line, warning.text.c_str(),
