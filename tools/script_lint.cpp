@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <string_view>
 #include <unordered_map>
 
 #include "compiler/compiler.h"
@@ -293,8 +294,31 @@ std::vector<ScriptWarning> lintScript(const std::string& bytes, int readsCompile
   std::vector<ScriptRead> reads = splitReads(bytes);
   if (readsCompiled > (int)reads.size()) readsCompiled = (int)reads.size();
 
-  // Arguments the parsers check, read after read as the reader hands them over.
+  std::stable_sort(nodeSizedBlocks.begin(), nodeSizedBlocks.end(),
+                   [](const std::pair<const void*, int>& a, const std::pair<const void*, int>& b) {
+                     return std::less<const void*>()(a.first, b.first);
+                   });
+  std::vector<NodeNote> nodes;
+  std::vector<char> madeNode(reads.size() + 1, 0);  // by read number
+  for (CommandNode* node = commandList; node; node = node->next) {
+    auto after = std::upper_bound(
+        nodeSizedBlocks.begin(), nodeSizedBlocks.end(), (const void*)node,
+        [](const void* block, const std::pair<const void*, int>& note) {
+          return std::less<const void*>()(block, note.first);
+        });
+    int read = after != nodeSizedBlocks.begin() && (after - 1)->first == node ? (after - 1)->second
+                                                                              : 0;
+    int line = read >= 1 && read <= (int)reads.size() ? reads[read - 1].line : 0;
+    if (line > 0) madeNode[read] = 1;
+    char name[tokenBufferSize];
+    stripLineEnd(node->args[0], name);
+    nodes.push_back({node, line, findCommand(name)});
+  }
+  int count = (int)nodes.size();
+
+  // Arguments the parsers check, in the reads they rejected: a line that made a node passed.
   for (int r = 0; r < readsCompiled; ++r) {
+    if (madeNode[r + 1]) continue;
     char line[tokenBufferSize];
     char name[tokenBufferSize];
     char argument[tokenBufferSize];
@@ -324,28 +348,9 @@ std::vector<ScriptWarning> lintScript(const std::string& bytes, int readsCompile
     }
   }
 
-  std::stable_sort(nodeSizedBlocks.begin(), nodeSizedBlocks.end(),
-                   [](const std::pair<const void*, int>& a, const std::pair<const void*, int>& b) {
-                     return std::less<const void*>()(a.first, b.first);
-                   });
-  std::vector<NodeNote> nodes;
-  for (CommandNode* node = commandList; node; node = node->next) {
-    auto after = std::upper_bound(
-        nodeSizedBlocks.begin(), nodeSizedBlocks.end(), (const void*)node,
-        [](const void* block, const std::pair<const void*, int>& note) {
-          return std::less<const void*>()(block, note.first);
-        });
-    int read = after != nodeSizedBlocks.begin() && (after - 1)->first == node ? (after - 1)->second
-                                                                              : 0;
-    int line = read >= 1 && read <= (int)reads.size() ? reads[read - 1].line : 0;
-    char name[tokenBufferSize];
-    stripLineEnd(node->args[0], name);
-    nodes.push_back({node, line, findCommand(name)});
-  }
-  int count = (int)nodes.size();
 
   // Labels: the first node whose text is the name, as a jump searches from the head.
-  std::unordered_map<std::string, int> firstNode;
+  std::unordered_map<std::string_view, int> firstNode;
   for (int i = 0; i < count; ++i) {
     auto placed = firstNode.emplace(nodes[i].node->args[0], i);
     if (!placed.second && nodes[i].node->args[0][0] == '$' && nodes[i].command < 0) {
