@@ -20,9 +20,9 @@
 #include "platform/windows_api.h"
 
 const char* const warningNames[warningKindCount] = {
-    "missing-label", "duplicate-label", "slot-range",  "unknown-command",
-    "long-line",     "missing-file",    "bad-file",    "unreachable",
-    "missing-end",   "line-ends",       "encoding",    "not-a-number",
+    "missing-label", "duplicate-label", "slot-range", "unknown-command",
+    "long-line",     "missing-file",    "bad-file",   "unreachable",
+    "missing-end",   "line-ends",       "encoding",   "not-a-number",
 };
 
 int findWarningKind(const char* name) {
@@ -91,8 +91,11 @@ bool isUtf8(const std::string& bytes, size_t from, bool* multibyte) {
   size_t i = from;
   while (i < bytes.size()) {
     unsigned char b = static_cast<unsigned char>(bytes[i]);
-    int more = b < 0x80 ? 0 : (b >= 0xC2 && b <= 0xDF) ? 1 : (b >= 0xE0 && b <= 0xEF) ? 2
-             : (b >= 0xF0 && b <= 0xF4) ? 3 : -1;
+    int more = b < 0x80                   ? 0
+               : (b >= 0xC2 && b <= 0xDF) ? 1
+               : (b >= 0xE0 && b <= 0xEF) ? 2
+               : (b >= 0xF0 && b <= 0xF4) ? 3
+                                          : -1;
     if (more < 0 || i + more >= bytes.size()) return false;
     for (int k = 1; k <= more; ++k) {
       if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
@@ -113,7 +116,8 @@ bool checkEncoding(const std::string& bytes, std::vector<ScriptWarning>* out) {
   if (utf16) {
     add(out, 1, warningEncoding,
         std::string("the script is saved in UTF-16: the player reads it as Shift-JIS and stops "
-                    "each line at its first zero byte") + saveAs);
+                    "each line at its first zero byte") +
+            saveAs);
     return true;
   }
   bool bom = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
@@ -238,8 +242,8 @@ int fileState(const char* name, FileUse use) {
   }
   fclose(file);
   if (use == usePicture) {
-    HANDLE bitmap = LoadImageA(nullptr, name, IMAGE_BITMAP, 0, 0,
-                               LR_LOADFROMFILE | LR_CREATEDIBSECTION);
+    HANDLE bitmap =
+        LoadImageA(nullptr, name, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION);
     usable = bitmap != nullptr;
     if (bitmap) DeleteObject(bitmap);
   } else if (use == useIcon) {
@@ -253,9 +257,9 @@ int fileState(const char* name, FileUse use) {
 void checkFile(const char* name, FileUse use, int line, const std::string& folder,
                std::unordered_map<std::string, int>* states, std::vector<ScriptWarning>* out) {
   static const char* const useNames[] = {"picture", "icon", "sound", "music file"};
-  static const char* const failures[] = {
-      "the player cannot load it as a picture", "the player cannot load it as an icon",
-      "the player cannot play it as a WAV sound", ""};
+  static const char* const failures[] = {"the player cannot load it as a picture",
+                                         "the player cannot load it as an icon",
+                                         "the player cannot play it as a WAV sound", ""};
   std::string key = std::string(1, char('0' + use)) + name;
   auto known = states->find(key);
   int state = known != states->end() ? known->second : (*states)[key] = fileState(name, use);
@@ -301,13 +305,12 @@ std::vector<ScriptWarning> lintScript(const std::string& bytes, int readsCompile
   std::vector<NodeNote> nodes;
   std::vector<char> madeNode(reads.size() + 1, 0);  // by read number
   for (CommandNode* node = commandList; node; node = node->next) {
-    auto after = std::upper_bound(
-        nodeSizedBlocks.begin(), nodeSizedBlocks.end(), (const void*)node,
-        [](const void* block, const std::pair<const void*, int>& note) {
-          return std::less<const void*>()(block, note.first);
-        });
-    int read = after != nodeSizedBlocks.begin() && (after - 1)->first == node ? (after - 1)->second
-                                                                              : 0;
+    auto after = std::upper_bound(nodeSizedBlocks.begin(), nodeSizedBlocks.end(), (const void*)node,
+                                  [](const void* block, const std::pair<const void*, int>& note) {
+                                    return std::less<const void*>()(block, note.first);
+                                  });
+    int read =
+        after != nodeSizedBlocks.begin() && (after - 1)->first == node ? (after - 1)->second : 0;
     int line = read >= 1 && read <= (int)reads.size() ? reads[read - 1].line : 0;
     if (line > 0) madeNode[read] = 1;
     char name[tokenBufferSize];
@@ -347,7 +350,6 @@ std::vector<ScriptWarning> lintScript(const std::string& bytes, int readsCompile
       }
     }
   }
-
 
   // Labels: the first node whose text is the name, as a jump searches from the head.
   std::unordered_map<std::string_view, int> firstNode;
@@ -453,8 +455,7 @@ std::vector<ScriptWarning> lintScript(const std::string& bytes, int readsCompile
     }
   }
 
-  std::stable_sort(out.begin(), out.end(), [](const ScriptWarning& a, const ScriptWarning& b) {
-    return a.line < b.line;
-  });
+  std::stable_sort(out.begin(), out.end(),
+                   [](const ScriptWarning& a, const ScriptWarning& b) { return a.line < b.line; });
   return out;
 }

@@ -32,7 +32,7 @@ extern const char* const warningNames[warningKindCount];
 int findWarningKind(const char* name);  // -1 for a name that is none
 
 struct ScriptWarning {
-  int line;          // 1-based line of the script file, as an editor counts it
+  int line;  // 1-based line of the script file, as an editor counts it
   WarningKind kind;
   std::string text;  // UTF-8
 };

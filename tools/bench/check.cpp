@@ -94,8 +94,8 @@ void checkStory(benchmark::State& state, const char* options) {
     state.SkipWithError("cannot write the story");
     return;
   }
-  std::string command = "'" + toolPath() + "' " + options + " '" + folder + "/story.spt' 2>" +
-                        folder + "/err.txt";
+  std::string command =
+      "'" + toolPath() + "' " + options + " '" + folder + "/story.spt' 2>" + folder + "/err.txt";
   int status = 0;
   struct rusage before, after;
   getrusage(RUSAGE_CHILDREN, &before);
@@ -116,8 +116,12 @@ void checkStory(benchmark::State& state, const char* options) {
   state.SetItemsProcessed(state.iterations() * commandLines);
 }
 
-void withWarnings(benchmark::State& state) { checkStory(state, "--werror"); }
-void withoutWarnings(benchmark::State& state) { checkStory(state, "--no-warn=all"); }
+void withWarnings(benchmark::State& state) {
+  checkStory(state, "--werror");
+}
+void withoutWarnings(benchmark::State& state) {
+  checkStory(state, "--no-warn=all");
+}
 
 }  // namespace
 
