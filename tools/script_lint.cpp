@@ -20,10 +20,21 @@
 #include "platform/windows_api.h"
 
 const char* const warningNames[warningKindCount] = {
-    "missing-label", "duplicate-label", "slot-range", "unknown-command",
-    "long-line",     "missing-file",    "bad-file",   "unreachable",
-    "missing-end",   "line-ends",       "encoding",   "not-a-number",
+    "missing-label",    // a jmp or if to a label no line defines
+    "duplicate-label",  // a label defined again
+    "slot-range",       // a slot of 10 or more drops the line
+    "unknown-command",  // a misspelt command becomes a message
+    "long-line",        // a line longer than one read is cut
+    "missing-file",     // a named file is not there
+    "bad-file",         // a named file the player cannot load or play
+    "unreachable",      // lines after jmp or script_end that nothing jumps to
+    "missing-end",      // a path that runs off the end without script_end
+    "line-ends",        // LF without CR
+    "encoding",         // UTF-8, UTF-16 or a byte-order mark
+    "not-a-number",     // where the player's bare message came from
 };
+static_assert(sizeof(warningNames) / sizeof(warningNames[0]) == warningKindCount,
+              "one name per kind");
 
 int findWarningKind(const char* name) {
   for (int kind = 0; kind < warningKindCount; ++kind) {
