@@ -56,6 +56,9 @@ typedef void (*CommandParser)(char* line);
 extern const char* const commandNames[commandCount];
 extern const CommandParser commandParsers[commandCount];
 int findCommand(const char* name);
+// What a command's parser checks in arguments 1 on, one letter each: '-' nothing, 'N' a number,
+// 'S' a slot number below 10; null for the commands whose parser checks none. For tools.
+const char* commandArgumentChecks(int index);
 bool checkNumber(const char* text);
 bool parseTokens(char* line, char** args, int n);
 void requireArgument(const char* token, char** args, int n);

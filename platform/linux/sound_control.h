@@ -3,6 +3,7 @@
 #ifndef TORVANE_PLATFORM_LINUX_SOUND_CONTROL_H
 #define TORVANE_PLATFORM_LINUX_SOUND_CONTROL_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 // The format every sound is converted to before it plays, and the device buffer.
@@ -15,6 +16,10 @@ constexpr int soundDeviceFrameBytes = 4;      // signed 16-bit, native byte orde
 // disk driver's file is complete afterwards). The next sndPlaySoundA opens them again and reads
 // SDL_AUDIODRIVER and the other SDL variables afresh. Also run at process exit.
 void closeSoundDevice();
+
+// Whether sndPlaySoundA would play this WAV file image: the decoding of a noted image, with
+// nothing kept and no device opened.
+bool soundImageDecodes(const void* image, size_t length);
 
 // Whether the device is open (false before the first call and when there is no device).
 bool soundDeviceOpen();

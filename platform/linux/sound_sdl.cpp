@@ -334,6 +334,18 @@ void noteSoundImage(const void* image, size_t length) {
   row->length = bytes;
 }
 
+bool soundImageDecodes(const void* image, size_t length) {
+  {
+    std::lock_guard<std::mutex> hold(serviceMutex);
+    SDL_SetHint(SDL_HINT_WAVE_TRUNCATION, "strict");  // as noteSoundImage decodes
+  }
+  Uint8* samples = nullptr;
+  Uint32 bytes = 0;
+  if (!decodeImage(image, length, &samples, &bytes)) return false;
+  SDL_free(samples);
+  return true;
+}
+
 void forgetSoundImage(const void* image) {
   if (!image) return;
   std::lock_guard<std::mutex> hold(serviceMutex);
