@@ -8,11 +8,12 @@ set(CPACK_PACKAGE_CONTACT
     "Torvane developers <maintainers@users.noreply.c-seed-a36bd561.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "player for picture-and-text stories")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Torvane plays stories written as Shift-JIS .spt scripts with the bitmaps, icons and\n\
-WAV sounds they name: pictures, messages that wait for a click, two-way choices\n\
-and sound effects in a 640x480 window. The package holds the player with a demo\n\
-story, torvane-check, which reports a script's faults, and torvane-run, which\n\
-plays a story without a window on a schedule of clicks and writes its pictures.")
+    "Torvane plays stories written as Shift-JIS .spt scripts with the bitmaps,\n\
+icons and WAV sounds they name: pictures, messages that wait for a click,\n\
+two-way choices and sound effects in a 640x480 window. The package holds the\n\
+player with a demo story, torvane-check, which reports a script's faults, and\n\
+torvane-run, which plays a story without a window on a schedule of clicks and\n\
+writes its pictures.")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
@@ -25,7 +26,8 @@ if(WIN32)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_SECTION games)
+  # misc, not games: Debian keeps games' programs in /usr/games, and these are tools as well.
+  set(CPACK_DEBIAN_PACKAGE_SECTION misc)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   # The libraries from what the programs are linked with; the font the text is drawn in.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
