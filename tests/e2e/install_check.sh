@@ -17,6 +17,9 @@ if [ "${2:-}" = deb ]; then
     fail "cpack made no package"
   deb=$(ls "$work/package"/torvane_*.deb)
   [[ "$(dpkg-deb --field "$deb" Depends)" == *fonts-ipafont-gothic* ]] || fail "no dependency on the font"
+  # Debian's own checks of a package: no error and no warning.
+  lintian --fail-on error,warning "$deb" >"$work/lintian.txt" 2>&1 ||
+    { cat "$work/lintian.txt" >&2; fail "lintian finds fault with the package"; }
   dpkg-deb -x "$deb" "$work/root"
   prefix="$work/root/usr"
 else
