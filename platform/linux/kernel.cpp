@@ -1,5 +1,6 @@
 // The kernel calls of the Linux layer: threads and their handles, thread identifiers, the
-// module's file name, the current directory, CP932 lead bytes and the last error. Owns the
+// module's file name (with the folder of a story that lies outside the player's, which stands
+// for the player's folder), the current directory, CP932 lead bytes and the last error. Owns the
 // layer's one lock and the bookkeeping of which threads are waiting, which the headless window
 // backend uses to move its virtual clock only when the program has nothing left to do.
 #include <limits.h>
