@@ -23,6 +23,8 @@ struct CommandNode {
   HWND window;        // mainWindow when the node was made; the window commands act on it
   int argCount;       // filled slots, 1 to 20; slots from argCount on are null
   CommandNode* next;  // the following node, null at the tail
+  int lineNumber;     // the script line the node was read from, for tools that tell where a
+                      // story stands (torvane-run); the player never reads it
 };
 
 extern CommandNode* commandList;  // head of the compiled script, null when empty

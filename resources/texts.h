@@ -10,6 +10,7 @@ extern const char textNotNumeric[];         // a checked argument that is not a 
 extern const char formatMissingArgument[];  // sprintf format: command, line number, script path
 extern const char textLoadFailedSuffix[];   // follows the image name of a bitmap that failed
 extern const char textSurfaceFailed[];      // the virtual screen could not be made
+extern const char formatScriptCannotOpen[];  // sprintf format: a script named on the command line
 extern const char windowClassName[];        // the main window's class
 extern const char windowTitle[];            // the main window's start-up title
 extern const char menuResourceName[];       // the class's menu resource

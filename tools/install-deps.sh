@@ -24,6 +24,7 @@ packages=(
   fonts-ipafont-gothic fonts-ipafont-mincho fontconfig locales
   wine wine64 xvfb xauth xdotool x11-utils imagemagick sox
   python3
+  lintian                                        # the package test checks the .deb with it
 )
 
 # 64-bit Wine only: the kernels we run on may have 32-bit emulation switched off, and then no

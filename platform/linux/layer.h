@@ -28,6 +28,16 @@ bool utf8ToCp932(const std::string& text, std::string* out);
 std::string nativePath(const char* windowsName);
 
 // ---------------------------------------------------------------------------------------------
+// Where a story's files are found (kernel.cpp). A script that lies outside the player's folder
+// tree names its files relative to its own folder; inside it, relative to the player's folder.
+// storyFolderFor gives the script's folder (native, absolute, no trailing '/') in the first case
+// and "" in the second, or when either folder cannot be found. layerNoteOpenedScript is told of
+// every script the player opens ("" forgets it); from then on GetModuleFileNameA reports the player as lying in
+// that folder, so the working directory the player makes current is the story's.
+std::string storyFolderFor(const std::string& playerFolder, const std::string& script);
+void layerNoteOpenedScript(const std::string& nativeScript);
+
+// ---------------------------------------------------------------------------------------------
 // Window surfaces (gdi_window_surfaces.cpp): every window's client area is a 32-bpp surface that
 // the GDI draws into through the window's device context (GetDC, BeginPaint). The USER backend
 // creates, resizes and shows it; the GDI never calls the backend, it only tells it through the

@@ -2,9 +2,11 @@
 # so they may run beside each other and beside anything on the developer's display.
 #   desktop_backend        the GTK backend's calls, one by one (GoogleTest)
 #   desktop_gtk_<scenario> the GTK player: the demo, a cancelled Open, File > Exit, the close
-#                          box, a second Open (desktop_gtk.sh)
+#                          box, a second Open, the installed player with stories in and out of
+#                          its folder (desktop_gtk.sh)
 #   desktop_wine           torvane.exe under Wine (desktop_wine.sh; skipped without a Windows build)
-# and, labelled e2e only, demo_story (the demo played headless) and install (cmake --install).
+# and, labelled e2e only, demo_story (the demo played headless), install (cmake --install) and
+# package (the Debian package).
 
 set(torvane_desktop_environment
   "LANG=ja_JP.UTF-8" "LC_ALL=ja_JP.UTF-8" "SDL_AUDIODRIVER=dummy" "NO_AT_BRIDGE=1"
@@ -30,7 +32,7 @@ endif()
 if(NOT WIN32 AND TARGET torvane AND TARGET torvane-run)
   add_executable(e2e_await_picture "${CMAKE_CURRENT_SOURCE_DIR}/await_picture.cpp")
   target_link_libraries(e2e_await_picture PRIVATE PkgConfig::X11 PkgConfig::GDKPIXBUF)
-  foreach(scenario demo cancel exit closebox reopen)
+  foreach(scenario demo cancel exit closebox reopen installed)
     add_test(NAME desktop_gtk_${scenario}
              COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/with-xvfb.sh"
                      "${CMAKE_CURRENT_SOURCE_DIR}/desktop_gtk.sh" ${scenario}
@@ -54,11 +56,13 @@ if(NOT WIN32 AND TARGET e2e_await_picture AND NOT TORVANE_SANITIZE)
                        SKIP_RETURN_CODE 77 ENVIRONMENT "${torvane_desktop_environment}")
 endif()
 
-# What cmake --install leaves behind.
-if(NOT WIN32 AND TARGET torvane)
+# What cmake --install and the Debian package leave behind, and the installed demo played.
+if(NOT WIN32 AND TARGET torvane AND TARGET torvane-run)
   add_test(NAME install COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/install_check.sh" "${CMAKE_BINARY_DIR}")
-  set_tests_properties(install PROPERTIES LABELS "e2e" TIMEOUT 120
-                       ENVIRONMENT "LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8")
+  add_test(NAME package
+           COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/install_check.sh" "${CMAKE_BINARY_DIR}" deb)
+  set_tests_properties(install package PROPERTIES LABELS "e2e" TIMEOUT 180
+                       ENVIRONMENT "LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8;SDL_AUDIODRIVER=dummy")
 endif()
 
 # The demo story played headless, both branches.

@@ -11,6 +11,9 @@
 #   exit      File > Exit while a script runs ends the program with status 0
 #   closebox  the close box while a script runs ends the program with status 0
 #   reopen    a second Open while a script runs starts the script afresh
+#   installed the player installed with cmake --install: a story in a folder of its own, named on
+#             the command line and chosen in the Open dialog, finds its files beside its script;
+#             one inside the player's folder finds them in the player's; a missing one is told
 set -euo pipefail
 scenario=$1
 tools=$(cd "$2" && pwd)
@@ -24,6 +27,66 @@ story_title="星見の丘　―　Torvaneデモ"
 
 convert -size 640x480 xc:white "$work/white.png"
 convert -size 640x480 xc:black "$work/black.png"
+
+# Clicks where no choice is and waits for the picture the click leads to.
+click_to() {
+  click_client "$neutral_x" "$neutral_y"
+  await_picture "$@"
+}
+
+if [ "$scenario" = installed ]; then
+  prefix="$work/prefix"
+  cmake --install "$(dirname "$tools")" --prefix "$prefix" >/dev/null
+  player_dir=$(dirname "$(readlink -f "$prefix/bin/torvane")")
+  # The story's files live only beside its script: the folder is named pics there, so nothing
+  # in the player's folder (which holds the demo's demo folder) can stand in for them.
+  other="$work/elsewhere"
+  mkdir -p "$other"
+  cp -r "$player_dir/demo" "$other/pics"
+  LC_ALL=C sed 's/demo\\/pics\\/g' "$player_dir/demo.spt" >"$other/story.spt"
+  # A story inside the player's folder tree names its files from the player's folder.
+  mkdir -p "$player_dir/stories"
+  cp "$player_dir/demo.spt" "$player_dir/stories/inner.spt"
+  make_demo_references "$prefix/bin/torvane-run" "$tools" "$work" forest "$other/story.spt"
+
+  # A story that is not there: a message box, and the player waits with no story.
+  start_player "$prefix/bin/torvane" "$work/no such story.spt"
+  box=$(await_window "エラー")
+  xdotool windowfocus --sync "$box"
+  xdotool key Return
+  focus_player
+  poll measure_gtk_client_offsets || fail "no white client area after the message"
+  await_picture "$work/white.png"
+  # The same story through the Open dialog.
+  choose_menu_item 1
+  open_in_gtk_dialog "$other/story.spt"
+  focus_player
+  await_picture "$work/black.png"
+  click_to "$work/step1.png"
+  click_to "$work/step2.png"
+  choose_menu_item 1
+  open_in_gtk_dialog "$player_dir/stories/inner.spt"
+  focus_player
+  await_picture "$work/black.png"
+  click_to "$work/step1.png"
+  choose_menu_item 2
+  await_exit 0
+
+  # Named on the command line, relative to the directory it was started in, through the link.
+  cd "$other"
+  start_player "$prefix/bin/torvane" story.spt
+  cd /
+  focus_player
+  poll measure_gtk_client_offsets 0 || fail "no black client area under the menu bar"
+  click_to "$work/step1.png"
+  click_to "$work/step2.png"
+  click_to "$work/step3.png" --mask "$stars_rect" --mask "$lantern_rect"
+  choose_menu_item 2
+  await_exit 0
+  echo "PASS: $scenario"
+  exit 0
+fi
+
 make_demo_references "$tools/torvane-run" "$tools" "$work" forest
 
 start_player "$tools/torvane"
@@ -35,12 +98,6 @@ open_demo() {
   open_in_gtk_dialog "$tools/demo.spt"
   focus_player
   await_picture "$work/black.png"
-}
-
-# Clicks where no choice is and waits for the picture the click leads to.
-click_to() {
-  click_client "$neutral_x" "$neutral_y"
-  await_picture "$@"
 }
 
 title_is() { [ "$(xdotool getwindowname "$main_window")" = "$1" ]; }
