@@ -211,7 +211,8 @@ TEST_F(SlotImages, OddButReadableFilesLoadAsOnWindows) {
   BmpFile palette;
   palette.width = palette.height = 8;
   palette.bitsPerPixel = 8;
-  palette.palette = {0xFF0000};
+  palette.palette.assign(256, 0);
+  palette.palette[0] = 0xFF0000;
   palette.pixels.assign(64, 0);
   std::string countAll = encodeBmp(palette);
   memcpy(&countAll[46], "\xFF\xFF\xFF\xFF", 4);
