@@ -3,7 +3,10 @@
 // names them as a story names its pictures, sounds and icons. The script is compiled and run as
 // the frame thread runs it, with a click before every frame, for at most storyFrames frames or
 // until it ends; every message box is answered at once.
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -27,6 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string input(reinterpret_cast<const char*>(data), size);
   size_t end = input.find(separator);
   const char* script = writeFuzzFile("s.spt", data, end == std::string::npos ? size : end);
+  snprintf(scriptPath, sizeof scriptPath, "%s", script);
   for (int i = 1; i <= storyFiles; ++i) {
     size_t start = end == std::string::npos ? size : end + strlen(separator);
     end = input.find(separator, start);
@@ -35,7 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     writeFuzzFile(name.c_str(), data + start, length);
   }
 
-  snprintf(scriptPath, sizeof scriptPath, "%s", script);
+  // Relative names are resolved against the current directory, as the player's are.
+  char previous[4096];
+  if (!getcwd(previous, sizeof previous) || chdir(fuzzFolder()) != 0) return 0;
   frameStopRequested = false;
   startScriptRun();
   resetSoundSlots();
@@ -47,5 +53,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   resetCommandList(commandList);
   currentCommand = nullptr;
   endFuzzRun();
+  if (chdir(previous) != 0) abort();
   return 0;
 }

@@ -38,7 +38,6 @@ const char* fuzzFolder() {
     folder = "/tmp/torvane-fuzz-" + std::to_string((int)getpid());
     mkdir(folder.c_str(), 0700);
     atexit(removeFolder);
-    if (chdir(folder.c_str()) != 0) fprintf(stderr, "fuzz: cannot enter %s\n", folder.c_str());
   }
   return folder.c_str();
 }

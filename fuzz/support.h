@@ -8,7 +8,7 @@
 
 // Writes bytes to the file "<per-process folder>/name" and returns its path (CP932 = ASCII).
 const char* writeFuzzFile(const char* name, const uint8_t* data, size_t size);
-// The folder of writeFuzzFile, made the current directory, so that scripts name files in it.
+// The folder of writeFuzzFile, made on the first call.
 const char* fuzzFolder();
 // Makes mainWindow a headless window that answers everything as DefWindowProcA does but keeps
 // WM_CLOSE from destroying it; the virtual screen is made once.
