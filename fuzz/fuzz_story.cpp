@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr int storyFrames = 200;  // enough for a few screens of a story, short enough to search
+constexpr int storyFrames = 64;  // a few screens of a story; short enough to search widely
 constexpr int storyFiles = 4;
 const char separator[] = "\n====\n";
 

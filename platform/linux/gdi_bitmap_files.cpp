@@ -343,7 +343,7 @@ bool checkIconDirectory(const std::string& bytes, size_t* pngAt, size_t* pngSize
   for (int i = 0; i < count; ++i) {
     size_t entry = 6 + size_t(i) * 16;
     size_t size = read32(bytes, entry + 8), at = read32(bytes, entry + 12);
-    if (at >= bytes.size() || size > bytes.size() - at || size < 16) return false;
+    if (at >= bytes.size() || size > bytes.size() - at || size < 24) return false;
     uint32_t width, height;
     if (iconImageIsPng(bytes, at, size)) {
       width = read32BigEndian(bytes, at + 16);
@@ -354,6 +354,9 @@ bool checkIconDirectory(const std::string& bytes, size_t* pngAt, size_t* pngSize
         *pngSize = size;
       }
     } else {
+      // GdkPixbuf sizes its buffers from the image's header: a colour count beyond any table
+      // would have it allocate gigabytes for a file of a hundred bytes.
+      if (size < 40 || read32(bytes, at) < 40 || read32(bytes, at + 32) > 256) return false;
       width = read32(bytes, at + 4);
       height = read32(bytes, at + 8) / 2;  // the colour rows and the AND mask
     }
