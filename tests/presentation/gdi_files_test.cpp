@@ -100,13 +100,13 @@ TEST(GdiFiles, IconsComeFromIcoFilesAndTheSystem) {
   EXPECT_TRUE(DestroyIcon(icon));
   EXPECT_EQ(gdiObjectCount(), before);
 
-  // An icon whose one image is a PNG stream, as icon tools write large sizes: 2 x 2 pixels,
-  // 10 20 30, 40 50 60 on the top row, 70 80 90, A0 B0 C0 below.
+  // An icon whose one image is a PNG stream, as icon tools write large sizes: 2 x 2 opaque
+  // pixels, 10 20 30, 40 50 60 on the top row, 70 80 90, A0 B0 C0 below.
   const std::string png(
-      "\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\0\x02\0\0\0\x02\x08\x02\0\0\0\xFD\xD4\x9A\x73\0\0\0"
-      "\x16IDAT\x78\x9C\x63\x10\x50\x30\x70\x08\x48\x60\x28\x68\x98\xB0\x60\xC3\x01\0\x18\x1E\x04"
-      "\xE1\xCC\x7D\xF2\xB4\0\0\0\0IEND\xAE\x42\x60\x82",
-      79);
+      "\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\0\x02\0\0\0\x02\x08\x06\0\0\0\x72\xB6\x0D\x24\0\0\0"
+      "\x1BIDAT\x78\x9C\x63\x10\x50\x30\xF8\xEF\x10\x90\xF0\x9F\xA1\xA0\x61\xC2\xFF\x05\x1B\x0E\xFC"
+      "\x07\0\x3F\x64\x08\xDD\x7C\xC2\xB6\x69\0\0\0\0IEND\xAE\x42\x60\x82",
+      84);
   std::string pngIcon;
   put16(&pngIcon, 0);
   put16(&pngIcon, 1);
