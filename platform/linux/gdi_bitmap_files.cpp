@@ -119,7 +119,7 @@ bool readBmpHeader(const std::string& bytes, BmpHeader* header) {
   uint32_t colorsUsed = 0;
   if (core) {
     width = read16(bytes, 18);
-    height = int16_t(read16(bytes, 20));
+    height = read16(bytes, 20);
     header->bitsPerPixel = read16(bytes, 24);
   } else {
     width = int32_t(read32(bytes, 18));
