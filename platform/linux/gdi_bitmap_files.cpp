@@ -37,7 +37,8 @@ constexpr long maxImageFileBytes = long(maxImagePixels * 4) + (64L << 10);
 // larger picture must have data that could fill it, so a 1 KB file never costs 100 MB.
 constexpr int64_t rleFreePixels = 640 * 480;
 constexpr int64_t rlePixelsPerByte = 256;
-// Windows shows icons of up to 256x256; larger images are refused before they are decoded.
+// Windows shows icons of up to 256x256; images larger than four times that are refused before
+// they are decoded, as are directories longer than any icon tool writes.
 constexpr int maxIconSide = 1024;
 constexpr int maxIconImages = 64;
 
