@@ -4,8 +4,9 @@
 # Builds nothing (cmake --preset fuzz && cmake --build --preset fuzz). A target fuzz_X starts
 # from its seed corpus fuzz/corpus/fuzz_X/ (when there is one) and takes its own flags from
 # fuzz/fuzz_X.options (one line of flags that override the defaults below, e.g. its memory
-# limit or input size). New inputs go to build/fuzz/corpus/fuzz_X, findings to build/fuzz/findings/fuzz_X-*;
-# any finding makes the script exit non-zero after the other targets ran.
+# limit or input size). New inputs go to build/fuzz/corpus/fuzz_X, findings to
+# build/fuzz/findings/fuzz_X-*; any finding makes the script exit non-zero after the other
+# targets ran.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
