@@ -18,13 +18,16 @@
 // CP932 bytes to UTF-8. Bytes that are not valid CP932 become U+FFFD, so this never fails.
 std::string cp932ToUtf8(const char* text, size_t length);
 std::string cp932ToUtf8(const char* text);
+// The same without replacement: false when some byte sequence is not CP932.
+bool cp932ToUtf8Exactly(const char* text, std::string* out);
 // UTF-8 to CP932; false when some character has no CP932 form (out is then unspecified).
 bool utf8ToCp932(const std::string& text, std::string* out);
 
 // ---------------------------------------------------------------------------------------------
 // File names (file_names.cpp): the one place that turns a Windows name into a native path.
 // '\' (never a trail byte) becomes '/', CP932 becomes UTF-8, and when the exact path does not
-// exist each component is matched case-insensitively, as Windows does.
+// exist each component is matched case-insensitively, as Windows does. A name that is not valid
+// CP932 names no file: its path is empty.
 std::string nativePath(const char* windowsName);
 
 // ---------------------------------------------------------------------------------------------
