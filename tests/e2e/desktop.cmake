@@ -40,16 +40,20 @@ if(NOT WIN32 AND TARGET torvane AND TARGET torvane-run)
   endforeach()
 endif()
 
-# torvane.exe under Wine: the Windows build's player (the 64-bit test build, since this machine's
-# kernel may not start 32-bit programs) with its demo, pictures from this build's torvane-run.
-set(TORVANE_WINDOWS_PLAYER "${PROJECT_SOURCE_DIR}/build/win64/tools/torvane.exe" CACHE FILEPATH
-    "torvane.exe of a Windows build, for the desktop test under Wine")
+# torvane.exe under Wine: the shipped 32-bit player, or where this machine cannot start 32-bit
+# programs the 64-bit build of the same sources, with its demo; pictures from this build's
+# torvane-run.
+set(TORVANE_WIN32_PLAYER "${PROJECT_SOURCE_DIR}/build/windows/tools/torvane.exe" CACHE FILEPATH
+    "The 32-bit torvane.exe, for the desktop test under Wine")
+set(TORVANE_WIN64_PLAYER "${PROJECT_SOURCE_DIR}/build/win64/tools/torvane.exe" CACHE FILEPATH
+    "The 64-bit torvane.exe, for the desktop test where 32-bit programs cannot run")
 # The sanitizer build would only run the same Windows program again.
 if(NOT WIN32 AND TARGET e2e_await_picture AND NOT TORVANE_SANITIZE)
   add_test(NAME desktop_wine
            COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/with-xvfb.sh"
-                   "${CMAKE_CURRENT_SOURCE_DIR}/desktop_wine.sh" "${TORVANE_WINDOWS_PLAYER}"
-                   "$<TARGET_FILE_DIR:torvane>" $<TARGET_FILE:e2e_await_picture>)
+                   "${CMAKE_CURRENT_SOURCE_DIR}/desktop_wine.sh" "${TORVANE_WIN32_PLAYER}"
+                   "$<TARGET_FILE_DIR:torvane>" $<TARGET_FILE:e2e_await_picture>
+                   "${TORVANE_WIN64_PLAYER}")
   set_tests_properties(desktop_wine PROPERTIES LABELS "e2e;desktop;wine" TIMEOUT 300
                        SKIP_RETURN_CODE 77 ENVIRONMENT "${torvane_desktop_environment}")
 endif()
