@@ -5,6 +5,9 @@
 #                          box, a second Open (desktop_gtk.sh)
 #   desktop_wine           torvane.exe under Wine (desktop_wine.sh; skipped without a Windows build)
 # and, labelled e2e only, demo_story (the demo played headless) and install (cmake --install).
+# Timeouts are a few times the usual time with the sanitizers: the backend 6 s, a GTK scenario up
+# to 30 s, the Wine scenario 15 s (more with a cold prefix: each wait inside may take 40 s),
+# install 1 s, demo_story 15 s.
 
 set(torvane_desktop_environment
   "LANG=ja_JP.UTF-8" "LC_ALL=ja_JP.UTF-8" "SDL_AUDIODRIVER=dummy" "NO_AT_BRIDGE=1"
@@ -21,7 +24,7 @@ if(NOT WIN32 AND TARGET tv_user_gtk)
   add_test(NAME desktop_backend
            COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/with-xvfb.sh" $<TARGET_FILE:test_desktop_backend>
                    --gtest_color=no)
-  set_tests_properties(desktop_backend PROPERTIES LABELS "e2e;desktop" TIMEOUT 300
+  set_tests_properties(desktop_backend PROPERTIES LABELS "e2e;desktop" TIMEOUT 60
                        ENVIRONMENT "${torvane_desktop_environment}")
 endif()
 
@@ -35,7 +38,7 @@ if(NOT WIN32 AND TARGET torvane AND TARGET torvane-run)
              COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/with-xvfb.sh"
                      "${CMAKE_CURRENT_SOURCE_DIR}/desktop_gtk.sh" ${scenario}
                      "$<TARGET_FILE_DIR:torvane>" $<TARGET_FILE:e2e_await_picture>)
-    set_tests_properties(desktop_gtk_${scenario} PROPERTIES LABELS "e2e;desktop" TIMEOUT 180
+    set_tests_properties(desktop_gtk_${scenario} PROPERTIES LABELS "e2e;desktop" TIMEOUT 120
                          ENVIRONMENT "${torvane_desktop_environment}")
   endforeach()
 endif()
@@ -54,14 +57,14 @@ if(NOT WIN32 AND TARGET e2e_await_picture AND NOT TORVANE_SANITIZE)
                    "${CMAKE_CURRENT_SOURCE_DIR}/desktop_wine.sh" "${TORVANE_WIN32_PLAYER}"
                    "$<TARGET_FILE_DIR:torvane>" $<TARGET_FILE:e2e_await_picture>
                    "${TORVANE_WIN64_PLAYER}")
-  set_tests_properties(desktop_wine PROPERTIES LABELS "e2e;desktop;wine" TIMEOUT 300
+  set_tests_properties(desktop_wine PROPERTIES LABELS "e2e;desktop;wine" TIMEOUT 180
                        SKIP_RETURN_CODE 77 ENVIRONMENT "${torvane_desktop_environment}")
 endif()
 
 # What cmake --install leaves behind.
 if(NOT WIN32 AND TARGET torvane)
   add_test(NAME install COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/install_check.sh" "${CMAKE_BINARY_DIR}")
-  set_tests_properties(install PROPERTIES LABELS "e2e" TIMEOUT 120
+  set_tests_properties(install PROPERTIES LABELS "e2e" TIMEOUT 30
                        ENVIRONMENT "LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8")
 endif()
 
@@ -69,6 +72,6 @@ endif()
 if(NOT WIN32 AND TARGET torvane-run AND TARGET torvane-check)
   add_test(NAME demo_story COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/demo_check.sh"
                                    "$<TARGET_FILE_DIR:torvane-run>")
-  set_tests_properties(demo_story PROPERTIES LABELS "e2e" TIMEOUT 120
+  set_tests_properties(demo_story PROPERTIES LABELS "e2e" TIMEOUT 60
                        ENVIRONMENT "LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8;SDL_AUDIODRIVER=dummy")
 endif()
