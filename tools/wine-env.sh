@@ -32,13 +32,18 @@ torvane_wine_prefix() {
   mkdir -p "$(dirname "$WINEPREFIX")"
   (
     flock 9
+    local created=0
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       "$WINELOADER" wineboot -i >/dev/null 2>&1 || true
-      "$WINESERVER" -w
+      created=1
     fi
     if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
       "$WINELOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
         >/dev/null 2>&1 || true
     fi
+    # A new prefix's server is not persistent: waiting for it to end writes the registry out,
+    # and lets a persistent server asked for later (tools/xvfb-start.sh) start at all, as one
+    # only starts when none is running.
+    if [ "$created" = 1 ]; then "$WINESERVER" -w; fi
   ) 9>"$WINEPREFIX.lock"
 }
