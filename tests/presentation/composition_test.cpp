@@ -88,6 +88,7 @@ class Composition : public ::testing::Test {
     slot.height = h;
     slot.loaded = 1;
     slot.hasMask = 1;
+    markPictureChanged();  // as the step does for the executor that would have loaded it
   }
 
   // Shows the slot at (x, y) with a w x h cell taken from (srcX, srcY).
@@ -102,6 +103,7 @@ class Composition : public ::testing::Test {
     slot.srcY = srcY;
     slot.transparent = transparent ? 1 : 0;
     slot.visible = 1;
+    markPictureChanged();
   }
 
   void play(int index, int axis, int count, int first) {
@@ -109,6 +111,7 @@ class Composition : public ::testing::Test {
     imageSlots[index].frameCount = (uint8_t)count;
     imageSlots[index].currentFrame = (uint8_t)first;
     imageSlots[index].animState = 1;
+    markPictureChanged();
   }
 
   // Fills the whole screen with one colour, through slot 0, which is then hidden again.
