@@ -103,6 +103,23 @@ moved() { outer_is "60,40,680x580"; }
 poll moved ||
   fail "the window was not moved to 60,40 680x580 (it is at $geometry_x,$geometry_y ${geometry_w}x$geometry_h)"
 click_to "$work/step3.png" --mask "$stars_rect" --mask "$lantern_rect"
+# With the mouse still, the star strip's cells must reach the screen at the frame rate: a cell
+# lasts one frame and a sample takes longer, so most consecutive samples differ. Frames that
+# reached the screen only at the next input would leave most of them alike.
+star_changes() {
+  local previous="" current changes=0 i
+  find_client "$main_window" || fail "the player's client area is gone"
+  for i in $(seq 0 15); do
+    current=$(convert x:root -crop "48x48+$((client_x + 72))+$((client_y + 48))" -depth 8 rgb:- |
+      md5sum)
+    [ -n "$previous" ] && [ "$current" != "$previous" ] && changes=$((changes + 1))
+    previous=$current
+  done
+  echo "$changes"
+}
+changes=$(star_changes)
+[ "$changes" -ge 8 ] ||
+  fail "with the mouse still the star strip changed on screen $changes times in 15 samples"
 click_to "$work/step4.png"
 click_to "$work/step5.png"
 move_to_client "$choice2_x" "$choice2_y"
