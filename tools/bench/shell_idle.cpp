@@ -204,8 +204,9 @@ void measure(const std::string& base, const Scene& scene, double seconds) {
            frames, intervals.front(), at(0.5), at(0.99), intervals.back());
     size_t below =
         std::count_if(intervals.begin(), intervals.end(), [](double v) { return v < 31.0; });
-    printf("  intervals below 31 ms: %zu (a millisecond clock: 31 readings apart can be 30.0x ms)\n",
-           below);
+    printf(
+        "  intervals below 31 ms: %zu (a millisecond clock: 31 readings apart can be 30.0x ms)\n",
+        below);
     printf("  starts less than 31 clock readings apart: %zu\n", belowPeriodByClock);
     size_t below30 =
         std::count_if(intervals.begin(), intervals.end(), [](double v) { return v < 30.0; });
