@@ -1153,7 +1153,7 @@ DWORD timeGetTime(void) {
 
 void Sleep(DWORD milliseconds) {
   if (milliseconds == 0) {
-    std::this_thread::yield();
+    layerYieldUntilNextMillisecond();
     return;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));

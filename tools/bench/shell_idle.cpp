@@ -198,6 +198,7 @@ void measure(const std::string& base, const Scene& scene, double seconds) {
   printf("%s: waiting for a click, real clock, %.1f s\n", scene.name, wall);
   printf("  processor time: %.2f%% of one core\n", 100.0 * cpu / wall);
   printf("  presentations to the window: %zu\n", presentations);
+  if (frames > 0) printf("  clock readings per frame: %.1f\n", double(count - presentations) / frames);
   if (!intervals.empty()) {
     auto at = [&](double q) { return intervals[(size_t)(q * (intervals.size() - 1))]; };
     printf("  frames: %zu; frame-to-frame interval ms: min %.3f, median %.3f, p99 %.3f, max %.3f\n",
