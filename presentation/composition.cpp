@@ -4,11 +4,11 @@
 //
 // A frame that would draw what the virtual screen already holds draws nothing. Every drawing
 // operation of a frame either writes a pixel from its source or leaves it (copies, the mask's
-// AND then OR, glyphs in transparent mode), so drawing the same state twice gives the picture
-// the first drawing gave: the screen changes only when the state it is drawn from does. That
-// state is the slots, the text and menu, the screen itself (all marked through
-// markPictureChanged), a playing strip's cell (the frame that advances it marks the next one) and
-// the choice under the cursor (tested every frame while the menu is up).
+// AND then OR, the System font's solid glyphs in transparent mode), so drawing the same state
+// twice gives the picture the first drawing gave: the screen changes only when the state it is
+// drawn from does. That state is the slots, the text and menu, the screen itself (all marked
+// through markPictureChanged), a playing strip's cell (the frame that advances it marks the
+// next one) and the choice under the cursor (tested every frame while the menu is up).
 #include "interpreter/interpreter.h"
 #include "presentation/presentation.h"
 #include "shell/shell.h"
