@@ -57,6 +57,7 @@ void freeSurface(HDC* dc, HBITMAP* bitmap, HGDIOBJ* oldObject) {
 }  // namespace
 
 void resetImageSlots() {
+  markPictureChanged();
   for (ImageSlot& slot : imageSlots) {
     slot.loaded = 0;
     slot.visible = 0;
@@ -81,6 +82,7 @@ bool createSurface(ImageSlot* record, int32_t width, int32_t height) {
   record->bitmap = bitmap;
   record->oldBitmap = oldBitmap;
   record->hasMask = 0;
+  markPictureChanged();
   // Text drawn on the surface leaves the pixels between the glyphs as they were.
   SetBkMode(imageDC, TRANSPARENT);
   SetTextColor(imageDC, 0xFFFFFF);

@@ -1,10 +1,13 @@
 // The kernel calls of the Linux layer: threads and their handles, thread identifiers, the
 // module's file name (with the folder of a story that lies outside the player's, which stands
-// for the player's folder), the current directory, CP932 lead bytes and the last error. Owns the
-// layer's one lock and the bookkeeping of which threads are waiting, which the headless window
-// backend uses to move its virtual clock only when the program has nothing left to do.
+// for the player's folder), the current directory, CP932 lead bytes, the last error and the real
+// clock's yield. Owns the layer's one lock and the bookkeeping of which threads are waiting,
+// which the headless window backend uses to move its virtual clock only when the program has
+// nothing left to do.
+#include <errno.h>
 #include <limits.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -355,4 +358,16 @@ MMRESULT timeBeginPeriod(UINT) {
 }
 MMRESULT timeEndPeriod(UINT) {
   return TIMERR_NOERROR;
+}
+
+void layerYieldUntilNextMillisecond() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  timespec next = {now.tv_sec, (now.tv_nsec / 1000000 + 1) * 1000000};
+  if (next.tv_nsec >= 1000000000) {
+    next.tv_sec += 1;
+    next.tv_nsec -= 1000000000;
+  }
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr) == EINTR) {
+  }
 }

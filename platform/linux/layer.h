@@ -101,6 +101,11 @@ void layerWaitIdle(std::unique_lock<std::mutex>& lock);
 // backend answers the messages still sent to it.
 extern void (*layerThreadEndHandler)(DWORD threadId);
 void setLastError(DWORD error);
+// Sleep(0) on the real clock: gives up the processor until the millisecond clock (CLOCK_MONOTONIC,
+// which timeGetTime reads) next changes. A loop that reads the clock between such yields, as the
+// frame wait does for its last millisecond, sees every reading it would have seen spinning, at
+// the cost of one wake-up per millisecond instead of a processor kept busy.
+void layerYieldUntilNextMillisecond();
 
 // Told of every sndPlaySoundA call before it is carried out (sound_sdl.cpp calls it; kernel.cpp
 // holds it), for torvane-run's log; null when nobody listens.

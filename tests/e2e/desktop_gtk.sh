@@ -7,7 +7,7 @@
 # Usage: desktop_gtk.sh SCENARIO TOOLS_DIR AWAIT_TOOL
 #   TOOLS_DIR holds torvane, torvane-run and the demo; AWAIT_TOOL is e2e_await_picture.
 #   demo      the demo story from File > Open to the end message (the first choice's branch)
-#   cancel    an Open dialog cancelled while a script runs changes nothing
+#   cancel    an Open dialog over the window, cancelled while a script waits, changes nothing
 #   exit      File > Exit while a script runs ends the program with status 0
 #   closebox  the close box while a script runs ends the program with status 0
 #   reopen    a second Open while a script runs starts the script afresh
@@ -135,6 +135,14 @@ case "$scenario" in
     click_to "$work/step1.png"
     choose_menu_item 1
     dialog=$(await_window "スクリプトファイル読み込み")
+    # The dialog lies over the client area; once it is gone the story, at rest, shows its picture
+    # again.
+    geometry_of "$dialog"
+    dialog_x=$geometry_x dialog_y=$geometry_y dialog_w=$geometry_w dialog_h=$geometry_h
+    find_client "$main_window"
+    [ "$dialog_x" -lt $((client_x + client_w)) ] && [ $((dialog_x + dialog_w)) -gt "$client_x" ] &&
+      [ "$dialog_y" -lt $((client_y + client_h)) ] && [ $((dialog_y + dialog_h)) -gt "$client_y" ] ||
+      fail "the Open dialog does not lie over the client area"
     xdotool windowfocus --sync "$dialog"
     xdotool key Escape
     dialog_gone() { ! window_named "スクリプトファイル読み込み" >/dev/null; }

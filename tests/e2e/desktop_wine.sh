@@ -114,6 +114,18 @@ moved() { outer_is "60,40,680x580"; }
 poll moved ||
   fail "the window was not moved to 60,40 680x580 (it is at $geometry_x,$geometry_y ${geometry_w}x$geometry_h)"
 click_to "$work/step3.png" --mask "$stars_rect" --mask "$lantern_rect"
+# With the mouse still, the star strip's cells must reach the screen at the frame rate, a new
+# one every 31 ms: at least half of them must be seen in two seconds, or a third of the looks
+# where a loaded machine reads the screen less often than that. Frames that reached the screen
+# only at the next input would be seen a few times at most. The click's own messages have Wine
+# show a few frames, so watching starts a second after it.
+sleep 1
+read -r changes looks < <("$await_tool" "$main_window" "$client_top" "$client_left" \
+  "$client_right" "$client_bottom" "$work/step3.png" 2 --changes "$stars_rect")
+echo "the star strip changed on screen $changes times in 2 s ($looks looks)"
+needed=$((looks / 3 < 32 ? looks / 3 : 32))
+[ "$changes" -ge "$needed" ] ||
+  fail "with the mouse still the star strip changed on screen only $changes times in 2 s"
 click_to "$work/step4.png"
 click_to "$work/step5.png"
 move_to_client "$choice2_x" "$choice2_y"

@@ -1,5 +1,6 @@
 // The headless window backend and the kernel calls, as the player relies on them: window
-// records and their geometry, messages within and across threads, dialogs, the virtual clock.
+// records and their geometry, messages within and across threads, dialogs, the virtual and the
+// real clock.
 #include <gtest/gtest.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -299,6 +300,15 @@ TEST_F(HeadlessBackend, DrivenClockMovesOnlyWhenTheDriverAdvancesIt) {
   DWORD start = timeGetTime();
   Sleep(45);
   EXPECT_EQ(timeGetTime() - start, 45u);
+
+  // Real: a yield lasts until the reading changes, so a wait's last millisecond is not spun.
+  headlessUseRealClock(true);
+  for (int i = 0; i < 5; ++i) {
+    DWORD before = timeGetTime();
+    Sleep(0);
+    EXPECT_NE(timeGetTime(), before);
+  }
+  headlessUseRealClock(false);
 }
 
 std::atomic<bool> senderWentOn{false};
