@@ -23,18 +23,20 @@ else()
   find_package(Threads REQUIRED)
 
   file(GLOB layer_sources CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/platform/linux/*.cpp")
-  list(FILTER layer_sources EXCLUDE REGEX "/(user_headless|user_gtk)[^/]*\\.cpp$")
+  list(FILTER layer_sources EXCLUDE REGEX "/(user_core|user_headless|user_gtk)[^/]*\\.cpp$")
   add_library(tv_platform STATIC ${layer_sources})
   target_include_directories(tv_platform PUBLIC "${PROJECT_SOURCE_DIR}")
   target_link_libraries(tv_platform PUBLIC PkgConfig::GDKPIXBUF PkgConfig::PANGOCAIRO
                         PkgConfig::SDL2 Threads::Threads)
 
+  # The USER core goes into each backend's library, beside the driver it calls.
+  file(GLOB core_sources CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/platform/linux/user_core*.cpp")
   file(GLOB headless_sources CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/platform/linux/user_headless*.cpp")
   if(NOT headless_sources)
     set(headless_sources "${PROJECT_BINARY_DIR}/empty_tv_user_headless.cpp")
     file(WRITE "${headless_sources}" "")
   endif()
-  add_library(tv_user_headless STATIC ${headless_sources})
+  add_library(tv_user_headless STATIC ${core_sources} ${headless_sources})
   target_link_libraries(tv_user_headless PUBLIC tv_platform)
 
   file(GLOB gtk_sources CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/platform/linux/user_gtk*.cpp")
