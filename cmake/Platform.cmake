@@ -41,7 +41,7 @@ else()
 
   file(GLOB gtk_sources CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/platform/linux/user_gtk*.cpp")
   if(gtk_sources)
-    add_library(tv_user_gtk STATIC ${gtk_sources})
+    add_library(tv_user_gtk STATIC ${core_sources} ${gtk_sources})
     target_link_libraries(tv_user_gtk PUBLIC tv_platform PkgConfig::GTK3)
   endif()
   set(TORVANE_HEADLESS_BACKEND tv_user_headless)

@@ -263,7 +263,7 @@ void answerPendingSent(DWORD thread, HWND window) {
   if (queue == queues.end()) return;
   auto& sent = queue->second.sent;
   for (auto it = sent.begin(); it != sent.end();) {
-    if ((*it)->kind != sentCall && (!window || (*it)->window == window)) {
+    if (!window || (*it)->window == window) {
       (*it)->result = 0;
       (*it)->done = true;
       it = sent.erase(it);
@@ -308,8 +308,10 @@ bool runsNativeEvents() {
   return userDriver.eventThread && userDriver.eventThread();
 }
 
-void pumpNativeEvents(std::unique_lock<std::mutex>& lock) {
-  if (!userDriver.pumpEvents || !runsNativeEvents()) return;
+// Lock held; native tells whether the calling thread runs native events (asked before locking,
+// as the first question may start the driver).
+void pumpNativeEvents(std::unique_lock<std::mutex>& lock, bool native) {
+  if (!native || !userDriver.pumpEvents) return;
   lock.unlock();
   userDriver.pumpEvents();
   lock.lock();
@@ -574,6 +576,20 @@ BOOL SetCursorPos(int x, int y) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Dialogs
+
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+  return userDriver.messageBox ? userDriver.messageBox(owner, text, caption, type) : IDOK;
+}
+
+BOOL GetOpenFileNameA(LPOPENFILENAMEA dialog) {
+  if (!dialog || !dialog->lpstrFile || dialog->lStructSize < OPENFILENAME_SIZE_VERSION_400A) {
+    return FALSE;
+  }
+  return userDriver.openFileName ? userDriver.openFileName(dialog) : FALSE;
+}
+
+// ---------------------------------------------------------------------------------------------
 // The default window procedure
 
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -708,8 +724,9 @@ BOOL GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
 }
 
 BOOL PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags) {
+  bool native = runsNativeEvents();
   auto lock = layerLock();
-  pumpNativeEvents(lock);
+  pumpNativeEvents(lock, native);
   DWORD me = GetCurrentThreadId();
   handleSentMessages(lock);
   queues[me].newInput = false;
@@ -767,7 +784,7 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
   // posted messages, and a dialog's events must keep flowing.
   auto start = std::chrono::steady_clock::now();
   for (;;) {
-    pumpNativeEvents(lock);
+    pumpNativeEvents(lock, native);
     if (ready()) return result;
     DWORD slice = userDriver.waitPollMs;
     if (milliseconds != INFINITE) {
@@ -845,6 +862,38 @@ void userRunOnThread(DWORD thread, void (*work)(void* data), void* data) {
   auto lock = layerLock();
   SentMessage sent{sentCall, nullptr, 0, 0, 0, RECT{}, FALSE, work, data, 0, false};
   sendAcross(lock, thread, &sent);
+}
+
+bool userStoreChosenPath(LPOPENFILENAMEA dialog, const std::string& path) {
+  if (path.size() + 1 > dialog->nMaxFile) {
+    // Windows puts the size the name needs into the buffer's first two bytes.
+    if (dialog->nMaxFile >= 2) {
+      WORD needed = (WORD)std::min<size_t>(path.size() + 1, 0xFFFF);
+      memcpy(dialog->lpstrFile, &needed, sizeof needed);
+    }
+    return false;
+  }
+  memcpy(dialog->lpstrFile, path.c_str(), path.size() + 1);
+  // The offsets of the name and of its extension, found by whole characters.
+  size_t nameStart = 0, dot = 0;
+  for (size_t i = 0; i < path.size(); ++i) {
+    unsigned char c = (unsigned char)path[i];
+    if (IsDBCSLeadByte(c) && i + 1 < path.size()) {
+      ++i;
+      continue;
+    }
+    if (c == '\\' || c == '/') nameStart = i + 1, dot = 0;
+    if (c == '.') dot = i + 1;
+  }
+  dialog->nFileOffset = (WORD)nameStart;
+  dialog->nFileExtension = (WORD)(dot ? dot : path.size());
+  if (dialog->lpstrFileTitle && dialog->nMaxFileTitle > 0) {
+    std::string title = path.substr(nameStart);
+    if (title.size() + 1 <= dialog->nMaxFileTitle) {
+      memcpy(dialog->lpstrFileTitle, title.c_str(), title.size() + 1);
+    }
+  }
+  return true;
 }
 
 void userReset() {

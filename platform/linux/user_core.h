@@ -10,8 +10,9 @@
 //   Everything it owns lives under the layer's one lock (layer.h); it never calls a window
 //   procedure or a driver entry with that lock held.
 // - A driver supplies only what needs a native window system: making and destroying the native
-//   window, showing it, title, icons, moving and sizing (it reports the geometry that resulted
-//   with userSetGeometry), the cursor, message boxes, the Open dialog, and its event loop (pump
+//   window and its menu bar, showing it, title, icons, moving and sizing (it reports the geometry
+//   that resulted with userSetGeometry), the cursor, message boxes, the Open dialog (the core
+//   stores the answer: userStoreChosenPath), and its event loop (pump
 //   what is ready, block until something happens, wake a blocked thread). It turns native input
 //   into posted messages with PostMessageA and marks damage with userInvalidate. Entries may be
 //   null where the driver has nothing to do.
@@ -58,6 +59,11 @@ struct UserDriver {
   void (*readCursor)();
   bool (*warpCursor)(int x, int y);
 
+  // Dialogs. messageBox shows a box and answers which button closed it. openFileName asks for a
+  // file and stores what was chosen with userStoreChosenPath; the core checked the record.
+  int (*messageBox)(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+  BOOL (*openFileName)(LPOPENFILENAMEA dialog);
+
   // Events. eventThread tells whether the calling thread runs native events (null: none does).
   // pumpEvents runs what is ready without blocking; waitForEvents blocks until a native event
   // or a wake, lock not held. wake is called, lock held, when something arrives in a thread's
@@ -103,6 +109,10 @@ void userHandleSentMessages();
 // Runs work on another thread, the way a message sent to that thread's window is handled, and
 // waits; ReplyMessage does not answer it. Runs at once when thread is the caller's.
 void userRunOnThread(DWORD thread, void (*work)(void* data), void* data);
+// Stores a chosen file (CP932) in an Open dialog's record as the narrow dialog returns it: the
+// path with its zero, the offsets of its name and extension, and the name alone when asked.
+// False when it does not fit; the buffer's first two bytes then say the size it needs.
+bool userStoreChosenPath(LPOPENFILENAMEA dialog, const std::string& path);
 // Forgets every window (no messages sent) and class, empties every queue; the cursor goes to 0,0.
 void userReset();
 

@@ -2,8 +2,6 @@
 // metrics on a fixed desktop; message boxes are logged and answered OK, the Open dialog answers
 // what the test or the runner set, and the clock is the core's virtual one. Owns the dialog log,
 // the Open result and the window observer, under the layer's lock. Deps: user_core.h, layer.h.
-#include <string.h>
-
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -80,18 +78,8 @@ void windowMoved(HWND window) {
   notifyObserver(window, WM_MOVE);
 }
 
-}  // namespace
-
-extern const UserDriver userDriver = {
-    createWindow, windowDestroyed, nullptr, titleChanged, iconsChanged, moveWindow, windowMoved,
-    maxTrackSize, nullptr,         nullptr, nullptr,      nullptr,      nullptr,    nullptr,
-    0,
-};
-
-// ---------------------------------------------------------------------------------------------
-// Dialogs
-
-int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+// Dialogs: every message box is logged and answered OK; the Open dialog answers what was set.
+int messageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   HeadlessMessageBox box{owner, text ? text : "", caption ? caption : "", type,
                          GetCurrentThreadId()};
   void (*handler)(const HeadlessMessageBox&);
@@ -104,38 +92,23 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   return IDOK;
 }
 
-BOOL GetOpenFileNameA(LPOPENFILENAMEA dialog) {
-  if (!dialog || !dialog->lpstrFile) return FALSE;
+BOOL openFileName(LPOPENFILENAMEA dialog) {
   std::string path;
   {
     auto lock = layerLock();
     if (!openResultSet) return FALSE;
     path = openResult;
   }
-  if (path.size() + 1 > dialog->nMaxFile) {
-    // Windows puts the size the name needs into the buffer's first two bytes.
-    if (dialog->nMaxFile >= 2) {
-      WORD needed = (WORD)std::min<size_t>(path.size() + 1, 0xFFFF);
-      memcpy(dialog->lpstrFile, &needed, sizeof needed);
-    }
-    return FALSE;
-  }
-  memcpy(dialog->lpstrFile, path.c_str(), path.size() + 1);
-  // The offsets of the name and of its extension, found by whole characters.
-  size_t nameStart = 0, dot = 0;
-  for (size_t i = 0; i < path.size(); ++i) {
-    unsigned char c = (unsigned char)path[i];
-    if (IsDBCSLeadByte(c) && i + 1 < path.size()) {
-      ++i;
-      continue;
-    }
-    if (c == '\\' || c == '/') nameStart = i + 1, dot = 0;
-    if (c == '.') dot = i + 1;
-  }
-  dialog->nFileOffset = (WORD)nameStart;
-  dialog->nFileExtension = (WORD)(dot ? dot : path.size());
-  return TRUE;
+  return userStoreChosenPath(dialog, path);
 }
+
+}  // namespace
+
+extern const UserDriver userDriver = {
+    createWindow, windowDestroyed, nullptr,      titleChanged, iconsChanged, moveWindow,
+    windowMoved,  maxTrackSize,    nullptr,      nullptr,      messageBox,   openFileName,
+    nullptr,      nullptr,         nullptr,      nullptr,      0,
+};
 
 // ---------------------------------------------------------------------------------------------
 // Test control (headless.h)
