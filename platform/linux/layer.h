@@ -46,7 +46,8 @@ void destroyWindowSurface(HWND window);
 // fixed meanwhile. A window without a surface gives false. changed says whether it was drawn into.
 bool lockWindowSurface(HWND window, WindowPixels* pixels);
 void unlockWindowSurface(HWND window, bool changed);
-// Called (on the drawing thread) after a changed surface was unlocked; the desktop backend repaints.
+// Called (on the drawing thread) after a changed surface was unlocked; the desktop backend
+// repaints.
 void setWindowSurfaceChangedHandler(void (*handler)(HWND window));
 
 // ---------------------------------------------------------------------------------------------
@@ -89,13 +90,13 @@ void layerWaitIdle(std::unique_lock<std::mutex>& lock);
 extern void (*layerThreadEndHandler)(DWORD threadId);
 void setLastError(DWORD error);
 // The last-error codes the layer sets, by their Windows names.
-constexpr DWORD errorFileNotFound = 2;           // ERROR_FILE_NOT_FOUND
-constexpr DWORD errorAccessDenied = 5;           // ERROR_ACCESS_DENIED
-constexpr DWORD errorInvalidHandle = 6;          // ERROR_INVALID_HANDLE
-constexpr DWORD errorInsufficientBuffer = 122;   // ERROR_INSUFFICIENT_BUFFER
-constexpr DWORD errorInvalidWindowHandle = 1400; // ERROR_INVALID_WINDOW_HANDLE
-constexpr DWORD errorCannotFindClass = 1407;     // ERROR_CANNOT_FIND_WND_CLASS
-constexpr DWORD errorClassAlreadyExists = 1410;  // ERROR_CLASS_ALREADY_EXISTS
+constexpr DWORD errorFileNotFound = 2;            // ERROR_FILE_NOT_FOUND
+constexpr DWORD errorAccessDenied = 5;            // ERROR_ACCESS_DENIED
+constexpr DWORD errorInvalidHandle = 6;           // ERROR_INVALID_HANDLE
+constexpr DWORD errorInsufficientBuffer = 122;    // ERROR_INSUFFICIENT_BUFFER
+constexpr DWORD errorInvalidWindowHandle = 1400;  // ERROR_INVALID_WINDOW_HANDLE
+constexpr DWORD errorCannotFindClass = 1407;      // ERROR_CANNOT_FIND_WND_CLASS
+constexpr DWORD errorClassAlreadyExists = 1410;   // ERROR_CLASS_ALREADY_EXISTS
 
 // Told of every sndPlaySoundA call before it is carried out (sound_sdl.cpp calls it; kernel.cpp
 // holds it), for torvane-run's log; null when nobody listens.

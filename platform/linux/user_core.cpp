@@ -105,7 +105,7 @@ const ClassRecord* findClass(LPCSTR nameOrAtom) {
   if (IS_INTRESOURCE(nameOrAtom)) {
     size_t index = (uintptr_t)nameOrAtom - firstClassAtom;
     return (uintptr_t)nameOrAtom >= firstClassAtom && index < classes.size() ? &classes[index]
-                                                                           : nullptr;
+                                                                             : nullptr;
   }
   for (const ClassRecord& record : classes) {
     if (sameClassName(record.name, nameOrAtom)) return &record;
@@ -186,10 +186,6 @@ LRESULT callProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return procedure(window, message, wParam, lParam);
 }
 
-LPARAM pointLParam(int x, int y) {
-  return (LPARAM)(((DWORD)(WORD)y << 16) | (WORD)x);
-}
-
 // Moves a window of the calling thread and tells its procedure, as SetWindowPos does.
 void applyMove(HWND window, const RECT& to, BOOL repaint) {
   {
@@ -205,8 +201,8 @@ void applyMove(HWND window, const RECT& to, BOOL repaint) {
     if (repaint) markInvalid(record, true);
     state = record->state;
   }
-  callProcedure(window, WM_MOVE, 0, pointLParam(state.clientOrigin.x, state.clientOrigin.y));
-  callProcedure(window, WM_SIZE, 0, pointLParam(state.clientWidth, state.clientHeight));
+  callProcedure(window, WM_MOVE, 0, userPointLParam(state.clientOrigin.x, state.clientOrigin.y));
+  callProcedure(window, WM_SIZE, 0, userPointLParam(state.clientWidth, state.clientHeight));
   if (userDriver.windowMoved) userDriver.windowMoved(window);
 }
 
@@ -663,8 +659,7 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     }
     owner = record->state.owner;
   }
-  queues[owner].posted.push_back(
-      MSG{window, message, wParam, lParam, userClockReading(), cursor});
+  queues[owner].posted.push_back(MSG{window, message, wParam, lParam, userClockReading(), cursor});
   wakeThread(owner, false);
   return TRUE;
 }
@@ -687,8 +682,8 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     lock.unlock();
     return procedure(window, message, wParam, lParam);
   }
-  SentMessage sent{sentMessage, window, message, wParam, lParam, RECT{}, FALSE,
-                   nullptr,     nullptr, 0,      false};
+  SentMessage sent{sentMessage, window,  message, wParam, lParam, RECT{},
+                   FALSE,       nullptr, nullptr, 0,      false};
   return sendAcross(lock, record->state.owner, &sent);
 }
 
@@ -838,6 +833,10 @@ void userSetClientOrigin(HWND window, POINT clientOrigin) {
 void userSetOuter(HWND window, const RECT& outer) {
   auto lock = layerLock();
   if (WindowRecord* record = findWindow(window)) record->state.outer = outer;
+}
+
+LPARAM userPointLParam(int x, int y) {
+  return (LPARAM)(((DWORD)(WORD)y << 16) | (WORD)x);
 }
 
 void userInvalidate(HWND window) {

@@ -6,8 +6,8 @@
 //   window records behind window handles (title, icons, style, geometry, paint state, owning
 //   thread), one message queue per thread with Windows' filtering and WM_PAINT order, messages
 //   sent across threads and ReplyMessage, DefWindowProcA, the last-error codes, the cursor
-//   position messages carry, and the clock (user_core_clock.cpp: real, or the virtual one of tests).
-//   Everything it owns lives under the layer's one lock (layer.h); it never calls a window
+//   position messages carry, and the clock (user_core_clock.cpp: real, or the virtual one of
+//   tests). Everything it owns lives under the layer's one lock (layer.h); it never calls a window
 //   procedure or a driver entry with that lock held.
 // - A driver supplies only what needs a native window system: making and destroying the native
 //   window and its menu bar, showing it, title, icons, moving and sizing (it reports the geometry
@@ -99,6 +99,8 @@ void userSetGeometry(HWND window, const RECT& outer, POINT clientOrigin, int cli
                      int clientHeight);
 void userSetClientOrigin(HWND window, POINT clientOrigin);
 void userSetOuter(HWND window, const RECT& outer);
+// A point as mouse messages and WM_MOVE carry it: x in the low word, y in the high word.
+LPARAM userPointLParam(int x, int y);
 // Driver: the window needs a WM_PAINT; null for every window.
 void userInvalidate(HWND window);
 // Driver: where the pointer is, in screen coordinates, as the window system last told.

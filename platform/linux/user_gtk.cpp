@@ -108,10 +108,23 @@ struct RealClock {
 }  // namespace
 
 extern const UserDriver userDriver = {
-    gtkCreateWindow, gtkWindowDestroyed, gtkShowWindow, gtkTitleChanged, gtkIconsChanged,
-    gtkMoveWindow,   nullptr,            maxTrackSize,  readCursor,      warpCursor,
-    gtkMessageBox,   gtkOpenFileName,    eventThread,   pumpEvents,      waitForEvents,
-    wake,            waitPollMs,
+    gtkCreateWindow,     // createWindow
+    gtkWindowDestroyed,  // windowDestroyed
+    gtkShowWindow,       // showWindow
+    gtkTitleChanged,     // titleChanged
+    gtkIconsChanged,     // iconsChanged
+    gtkMoveWindow,       // moveWindow
+    nullptr,             // windowMoved
+    maxTrackSize,        // maxTrackSize
+    readCursor,          // readCursor
+    warpCursor,          // warpCursor
+    gtkMessageBox,       // messageBox
+    gtkOpenFileName,     // openFileName
+    eventThread,         // eventThread
+    pumpEvents,          // pumpEvents
+    waitForEvents,       // waitForEvents
+    wake,                // wake
+    waitPollMs,          // waitPollMs
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr WPARAM leftButtonFlag = 0x0001;  // MK_LBUTTON
+constexpr WPARAM leftButtonFlag = 0x0001;   // MK_LBUTTON
 constexpr WPARAM rightButtonFlag = 0x0002;  // MK_RBUTTON
 constexpr guint activationSettleMs = 60;    // focus moving between two of our windows
 
@@ -38,7 +38,7 @@ struct DesktopWindow {
   GtkWidget* client;   // the GtkDrawingArea: the client area
   std::atomic<bool> alive;
   std::atomic<bool> redrawScheduled;  // a redraw of the client area is on its way
-  int wantedOuterWidth;  // the outer size last asked for (CreateWindowExA, MoveWindow)
+  int wantedOuterWidth;               // the outer size last asked for (CreateWindowExA, MoveWindow)
   int wantedOuterHeight;
   FrameExtents extents;  // as last seen
 };
@@ -54,11 +54,6 @@ DesktopWindow* liveWindow(HWND handle) {
   std::lock_guard<std::mutex> guard(windowsLock);
   auto found = windows.find(handle);
   return found != windows.end() && found->second->alive ? found->second : nullptr;
-}
-
-LPARAM pointLParam(int x, int y) {
-  return static_cast<LPARAM>((static_cast<DWORD>(static_cast<WORD>(y)) << 16) |
-                             static_cast<WORD>(x));
 }
 
 void notePointer(double rootX, double rootY) {
@@ -254,7 +249,7 @@ gboolean onClientButton(GtkWidget*, GdkEventButton* event, gpointer data) {
     return FALSE;
   }
   PostMessageA(window->handle, message, flags,
-               pointLParam(static_cast<int>(event->x), static_cast<int>(event->y)));
+               userPointLParam(static_cast<int>(event->x), static_cast<int>(event->y)));
   return TRUE;
 }
 

@@ -105,9 +105,23 @@ BOOL openFileName(LPOPENFILENAMEA dialog) {
 }  // namespace
 
 extern const UserDriver userDriver = {
-    createWindow, windowDestroyed, nullptr,      titleChanged, iconsChanged, moveWindow,
-    windowMoved,  maxTrackSize,    nullptr,      nullptr,      messageBox,   openFileName,
-    nullptr,      nullptr,         nullptr,      nullptr,      0,
+    createWindow,     // createWindow
+    windowDestroyed,  // windowDestroyed
+    nullptr,          // showWindow
+    titleChanged,     // titleChanged
+    iconsChanged,     // iconsChanged
+    moveWindow,       // moveWindow
+    windowMoved,      // windowMoved
+    maxTrackSize,     // maxTrackSize
+    nullptr,          // readCursor
+    nullptr,          // warpCursor
+    messageBox,       // messageBox
+    openFileName,     // openFileName
+    nullptr,          // eventThread
+    nullptr,          // pumpEvents
+    nullptr,          // waitForEvents
+    nullptr,          // wake
+    0,                // waitPollMs
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -97,8 +97,8 @@ TEST_F(HeadlessBackend, WindowGeometryFollowsTheFixedNonClientMetrics) {
   windowClass.lpszClassName = "ByAtom";
   ATOM atom = RegisterClassA(&windowClass);
   EXPECT_GE(atom, 0xC000);
-  EXPECT_NE(CreateWindowExA(0, (LPCSTR)(uintptr_t)atom, "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr,
-                            nullptr),
+  EXPECT_NE(CreateWindowExA(0, (LPCSTR)(uintptr_t)atom, "", 0, 0, 0, 10, 10, nullptr, nullptr,
+                            nullptr, nullptr),
             nullptr);
 
   // Windows holds a move within 16-bit coordinates and the maximum tracking size: no edge
