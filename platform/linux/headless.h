@@ -1,5 +1,6 @@
-// Control of the headless window backend (user_headless.cpp), for tests and torvane-run. The
-// player itself never includes this: it sees only the Windows API.
+// Control of the headless window driver (user_headless.cpp) and of the USER core's virtual clock
+// (user_core_clock.cpp), for tests and torvane-run. The player itself never includes this: it
+// sees only the Windows API.
 #ifndef TORVANE_PLATFORM_LINUX_HEADLESS_H
 #define TORVANE_PLATFORM_LINUX_HEADLESS_H
 

@@ -1,5 +1,6 @@
 // What the files of the Linux layer share with each other, and nothing the player sees.
-// The GDI, the two USER backends, the sound service and the kernel calls meet here.
+// The GDI, the USER core and its window drivers, the sound service and the kernel calls meet
+// here.
 #ifndef TORVANE_PLATFORM_LINUX_LAYER_H
 #define TORVANE_PLATFORM_LINUX_LAYER_H
 
@@ -29,9 +30,9 @@ std::string nativePath(const char* windowsName);
 
 // ---------------------------------------------------------------------------------------------
 // Window surfaces (gdi_window_surfaces.cpp): every window's client area is a 32-bpp surface that
-// the GDI draws into through the window's device context (GetDC, BeginPaint). The USER backend
-// creates, resizes and shows it; the GDI never calls the backend, it only tells it through the
-// handler that a device context of the window was released after drawing.
+// the GDI draws into through the window's device context (GetDC, BeginPaint). The USER core
+// creates and resizes it and a driver shows it; the GDI never calls USER, it only tells it through
+// the handler that a device context of the window was released after drawing.
 struct WindowPixels {
   uint32_t* pixels;  // 0x00RRGGBB per pixel, rows top-down, as a 32-bpp DIB
   int width;         // client width in pixels
@@ -86,7 +87,7 @@ void layerCountThread();
 bool layerIdle();
 void layerWaitIdle(std::unique_lock<std::mutex>& lock);
 // Called with the lock held on a thread made by CreateThread just before it ends; the window
-// backend answers the messages still sent to it.
+// USER core answers the messages still sent to it and forgets its windows.
 extern void (*layerThreadEndHandler)(DWORD threadId);
 void setLastError(DWORD error);
 // The last-error codes the layer sets, by their Windows names.

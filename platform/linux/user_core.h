@@ -16,7 +16,10 @@
 //   what is ready, block until something happens, wake a blocked thread). It turns native input
 //   into posted messages with PostMessageA and marks damage with userInvalidate. Entries may be
 //   null where the driver has nothing to do.
-// - Each backend defines `userDriver`; the core is compiled into each backend's library.
+// - Each backend defines `userDriver`; the core is compiled into each backend's library. Its files:
+//   user_core_windows.cpp (classes, records, geometry, painting, DefWindowProcA, dialogs),
+//   user_core_messages.cpp (queues, sending, waiting), user_core_clock.cpp, and
+//   user_core_records.h, the records the first two share.
 #ifndef TORVANE_PLATFORM_LINUX_USER_CORE_H
 #define TORVANE_PLATFORM_LINUX_USER_CORE_H
 
