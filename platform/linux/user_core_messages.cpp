@@ -58,8 +58,11 @@ void handleSentMessages(std::unique_lock<std::mutex>& lock) {
   while (!queue.sent.empty()) {
     SentMessage* sent = queue.sent.front();
     queue.sent.pop_front();
+    // Once ReplyMessage answered a message its sender may go on and its record be gone: only
+    // what was read before may be used then.
+    bool answerableEarly = sent->kind == sentMessage;
     SentMessage* outer = handling;
-    handling = sent->kind == sentMessage ? sent : nullptr;
+    handling = answerableEarly ? sent : nullptr;
     lock.unlock();
     LRESULT result = 0;
     if (sent->kind == sentMove) {
@@ -70,7 +73,7 @@ void handleSentMessages(std::unique_lock<std::mutex>& lock) {
       result = callProcedure(sent->window, sent->message, sent->wParam, sent->lParam);
     }
     lock.lock();
-    if (handling || sent->kind != sentMessage) {  // not answered early by ReplyMessage
+    if (handling || !answerableEarly) {  // not answered early by ReplyMessage
       sent->result = result;
       sent->done = true;
       layerWakeAll();

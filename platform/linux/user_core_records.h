@@ -23,7 +23,8 @@ struct WindowRecord {
 
 enum SentKind { sentMessage, sentMove, sentCall };
 
-// A message sent from another thread, waiting in its receiver's queue until handled.
+// A message, a move or a call sent from another thread, waiting in its receiver's queue until
+// handled.
 struct SentMessage {
   SentKind kind;
   HWND window;
