@@ -2,7 +2,8 @@
 # platform/windows_api.h; on Windows that is the real API, elsewhere our Linux layer.
 #
 # Linux has two window backends, chosen at link time: tv_user_gtk (the desktop player) and
-# tv_user_headless (tests and torvane-run). Windows has only the real one.
+# tv_user_headless (tests and torvane-run), each the USER core with its driver. Windows has only
+# the real one.
 
 if(WIN32)
   add_library(tv_platform INTERFACE)

@@ -7,13 +7,13 @@
 //   thread), one message queue per thread with Windows' filtering and WM_PAINT order, messages
 //   sent across threads and ReplyMessage, DefWindowProcA, the last-error codes, the cursor
 //   position messages carry, and the clock (user_core_clock.cpp: real, or the virtual one of
-//   tests). Everything it owns lives under the layer's one lock (layer.h); it never calls a window
-//   procedure or a driver entry with that lock held.
+//   tests). Everything it owns lives under the layer's one lock (layer.h); no window procedure,
+//   and no driver entry but wake and maxTrackSize, runs with that lock held.
 // - A driver supplies only what needs a native window system: making and destroying the native
 //   window and its menu bar, showing it, title, icons, moving and sizing (it reports the geometry
 //   that resulted with userSetGeometry), the cursor, message boxes, the Open dialog (the core
-//   stores the answer: userStoreChosenPath), and its event loop (pump
-//   what is ready, block until something happens, wake a blocked thread). It turns native input
+//   stores the answer: userStoreChosenPath), and its event loop (pump what is ready, block until
+//   something happens, wake a blocked thread). It turns native input
 //   into posted messages with PostMessageA and marks damage with userInvalidate. Entries may be
 //   null where the driver has nothing to do.
 // - Each backend defines `userDriver`; the core is compiled into each backend's library. Its files:
