@@ -2,7 +2,8 @@
 # platform/windows_api.h; on Windows that is the real API, elsewhere our Linux layer.
 #
 # Linux has two window backends, chosen at link time: tv_user_gtk (the desktop player) and
-# tv_user_headless (tests and torvane-run). Windows has only the real one.
+# tv_user_headless (tests and torvane-run), each the USER core with its driver. Windows has only
+# the real one.
 
 if(WIN32)
   add_library(tv_platform INTERFACE)
@@ -23,23 +24,25 @@ else()
   find_package(Threads REQUIRED)
 
   file(GLOB layer_sources CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/platform/linux/*.cpp")
-  list(FILTER layer_sources EXCLUDE REGEX "/(user_headless|user_gtk)[^/]*\\.cpp$")
+  list(FILTER layer_sources EXCLUDE REGEX "/(user_core|user_headless|user_gtk)[^/]*\\.cpp$")
   add_library(tv_platform STATIC ${layer_sources})
   target_include_directories(tv_platform PUBLIC "${PROJECT_SOURCE_DIR}")
   target_link_libraries(tv_platform PUBLIC PkgConfig::GDKPIXBUF PkgConfig::PANGOCAIRO
                         PkgConfig::SDL2 Threads::Threads)
 
+  # The USER core goes into each backend's library, beside the driver it calls.
+  file(GLOB core_sources CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/platform/linux/user_core*.cpp")
   file(GLOB headless_sources CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/platform/linux/user_headless*.cpp")
   if(NOT headless_sources)
     set(headless_sources "${PROJECT_BINARY_DIR}/empty_tv_user_headless.cpp")
     file(WRITE "${headless_sources}" "")
   endif()
-  add_library(tv_user_headless STATIC ${headless_sources})
+  add_library(tv_user_headless STATIC ${core_sources} ${headless_sources})
   target_link_libraries(tv_user_headless PUBLIC tv_platform)
 
   file(GLOB gtk_sources CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/platform/linux/user_gtk*.cpp")
   if(gtk_sources)
-    add_library(tv_user_gtk STATIC ${gtk_sources})
+    add_library(tv_user_gtk STATIC ${core_sources} ${gtk_sources})
     target_link_libraries(tv_user_gtk PUBLIC tv_platform PkgConfig::GTK3)
   endif()
   set(TORVANE_HEADLESS_BACKEND tv_user_headless)

@@ -1,5 +1,6 @@
-// Control of the headless window backend (user_headless.cpp), for tests and torvane-run. The
-// player itself never includes this: it sees only the Windows API.
+// Control of the headless window driver (user_headless.cpp) and of the USER core's virtual clock
+// (user_core_clock.cpp), for tests and torvane-run. The player itself never includes this: it
+// sees only the Windows API.
 #ifndef TORVANE_PLATFORM_LINUX_HEADLESS_H
 #define TORVANE_PLATFORM_LINUX_HEADLESS_H
 
@@ -45,6 +46,13 @@ bool headlessWindowState(HWND window, HeadlessWindowState* state);
 constexpr int headlessFrameWidth = 3;
 constexpr int headlessCaptionHeight = 19;
 constexpr int headlessMenuHeight = 19;
+// The desktop a headless window lives on. No window grows beyond the maximum tracking size
+// Windows derives from it (the screen, 4 px and a frame on each side), however large a size a
+// script asks for.
+constexpr int headlessScreenWidth = 1920;
+constexpr int headlessScreenHeight = 1080;
+constexpr int headlessMaxTrackWidth = headlessScreenWidth + 4 + 2 * headlessFrameWidth;
+constexpr int headlessMaxTrackHeight = headlessScreenHeight + 4 + 2 * headlessFrameWidth;
 
 // Called on the thread that made the change, after a window's title (WM_SETTEXT), small or big
 // icon (WM_SETICON) or rectangle (WM_MOVE) changed, or after it was destroyed (WM_DESTROY: the

@@ -23,10 +23,6 @@
 
 namespace {
 
-constexpr DWORD errorInvalidHandle = 6;
-constexpr DWORD errorInsufficientBuffer = 122;
-constexpr DWORD errorFileNotFound = 2;
-
 // A thread handle. The thread itself and the handle each hold a reference; whichever lets go
 // last frees it, so CloseHandle on a running thread is safe.
 struct ThreadObject {

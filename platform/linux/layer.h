@@ -1,5 +1,6 @@
 // What the files of the Linux layer share with each other, and nothing the player sees.
-// The GDI, the two USER backends, the sound service and the kernel calls meet here.
+// The GDI, the USER core and its window drivers, the sound service and the kernel calls meet
+// here.
 #ifndef TORVANE_PLATFORM_LINUX_LAYER_H
 #define TORVANE_PLATFORM_LINUX_LAYER_H
 
@@ -42,9 +43,9 @@ void layerNoteOpenedScript(const std::string& nativeScript);
 
 // ---------------------------------------------------------------------------------------------
 // Window surfaces (gdi_window_surfaces.cpp): every window's client area is a 32-bpp surface that
-// the GDI draws into through the window's device context (GetDC, BeginPaint). The USER backend
-// creates, resizes and shows it; the GDI never calls the backend, it only tells it through the
-// handler that a device context of the window was released after drawing.
+// the GDI draws into through the window's device context (GetDC, BeginPaint). The USER core
+// creates and resizes it and a driver shows it; the GDI never calls USER, it only tells it through
+// the handler that a device context of the window was released after drawing.
 struct WindowPixels {
   uint32_t* pixels;  // 0x00RRGGBB per pixel, rows top-down, as a 32-bpp DIB
   int width;         // client width in pixels
@@ -59,7 +60,8 @@ void destroyWindowSurface(HWND window);
 // fixed meanwhile. A window without a surface gives false. changed says whether it was drawn into.
 bool lockWindowSurface(HWND window, WindowPixels* pixels);
 void unlockWindowSurface(HWND window, bool changed);
-// Called (on the drawing thread) after a changed surface was unlocked; the desktop backend repaints.
+// Called (on the drawing thread) after a changed surface was unlocked; the desktop backend
+// repaints.
 void setWindowSurfaceChangedHandler(void (*handler)(HWND window));
 
 // ---------------------------------------------------------------------------------------------
@@ -98,7 +100,7 @@ void layerCountThread();
 bool layerIdle();
 void layerWaitIdle(std::unique_lock<std::mutex>& lock);
 // Called with the lock held on a thread made by CreateThread just before it ends; the window
-// backend answers the messages still sent to it.
+// USER core answers the messages still sent to it and forgets its windows.
 extern void (*layerThreadEndHandler)(DWORD threadId);
 void setLastError(DWORD error);
 // Sleep(0) on the real clock: gives up the processor until the millisecond clock (CLOCK_MONOTONIC,
@@ -106,6 +108,14 @@ void setLastError(DWORD error);
 // frame wait does for its last millisecond, sees every reading it would have seen spinning, at
 // the cost of one wake-up per millisecond instead of a processor kept busy.
 void layerYieldUntilNextMillisecond();
+// The last-error codes the layer sets, by their Windows names.
+constexpr DWORD errorFileNotFound = 2;            // ERROR_FILE_NOT_FOUND
+constexpr DWORD errorAccessDenied = 5;            // ERROR_ACCESS_DENIED
+constexpr DWORD errorInvalidHandle = 6;           // ERROR_INVALID_HANDLE
+constexpr DWORD errorInsufficientBuffer = 122;    // ERROR_INSUFFICIENT_BUFFER
+constexpr DWORD errorInvalidWindowHandle = 1400;  // ERROR_INVALID_WINDOW_HANDLE
+constexpr DWORD errorCannotFindClass = 1407;      // ERROR_CANNOT_FIND_WND_CLASS
+constexpr DWORD errorClassAlreadyExists = 1410;   // ERROR_CLASS_ALREADY_EXISTS
 
 // Told of every sndPlaySoundA call before it is carried out (sound_sdl.cpp calls it; kernel.cpp
 // holds it), for torvane-run's log; null when nobody listens.

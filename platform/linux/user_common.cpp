@@ -1,4 +1,4 @@
-// The USER calls both window backends share: rectangles, icons and cursors. Icons are records
+// The USER calls that need no window: rectangles, icons and cursors. Icons are records
 // like the GDI's and are counted among the live GDI objects, so that a leak test sees them.
 #include <string.h>
 

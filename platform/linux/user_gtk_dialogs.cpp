@@ -139,32 +139,15 @@ std::string withDefaultExtension(const std::string& path, LPCSTR defaultExtensio
   return path + "." + cp932ToUtf8(defaultExtension);
 }
 
-// What the chooser gave, as the narrow dialog returns it: CP932, fitting nMaxFile with its zero.
-// False when CP932 cannot spell the path or it does not fit; Windows' narrow dialog fails then.
+// What the chooser gave, as the narrow dialog returns it: CP932. False when CP932 cannot spell
+// the path or it does not fit; Windows' narrow dialog fails then.
 bool storeChosenPath(LPOPENFILENAMEA dialog, const std::string& nativeChosen) {
   gchar* utf8 = g_filename_to_utf8(nativeChosen.c_str(), -1, nullptr, nullptr, nullptr);
   if (!utf8) return false;
   std::string cp932;
   bool spelled = utf8ToCp932(utf8, &cp932);
   g_free(utf8);
-  if (!spelled || cp932.size() + 1 > dialog->nMaxFile) return false;
-  cp932.copy(dialog->lpstrFile, cp932.size());
-  dialog->lpstrFile[cp932.size()] = 0;
-
-  size_t nameStart = cp932.rfind('/');
-  nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
-  size_t dot = cp932.rfind('.');
-  size_t extension = dot != std::string::npos && dot >= nameStart ? dot + 1 : cp932.size();
-  dialog->nFileOffset = static_cast<WORD>(nameStart);
-  dialog->nFileExtension = static_cast<WORD>(extension);
-  if (dialog->lpstrFileTitle && dialog->nMaxFileTitle > 0) {
-    std::string title = cp932.substr(nameStart);
-    if (title.size() + 1 <= dialog->nMaxFileTitle) {
-      title.copy(dialog->lpstrFileTitle, title.size());
-      dialog->lpstrFileTitle[title.size()] = 0;
-    }
-  }
-  return true;
+  return spelled && userStoreChosenPath(dialog, cp932);
 }
 
 BOOL acceptChosenPath(LPOPENFILENAMEA dialog, const std::string& path) {
@@ -236,21 +219,21 @@ BOOL showOpenDialog(LPOPENFILENAMEA dialog) {
 
 }  // namespace
 
+// ---------------------------------------------------------------------------------------------
+// The driver's dialog entries
+
 void answerNextOpenDialog(const std::string& nativePath) {
   runOnDesktopThread([&] { nextOpenAnswer = nativePath; });
 }
 
-int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+int gtkMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   int result = 0;
   runOnDesktopThread([&] { result = showMessageBox(owner, text, caption, type); });
   return result;
 }
 
-BOOL GetOpenFileNameA(LPOPENFILENAMEA dialog) {
-  if (!dialog || !dialog->lpstrFile || dialog->nMaxFile == 0 ||
-      dialog->lStructSize < OPENFILENAME_SIZE_VERSION_400A) {
-    return FALSE;
-  }
+BOOL gtkOpenFileName(LPOPENFILENAMEA dialog) {
+  if (dialog->nMaxFile == 0) return FALSE;
   BOOL result = FALSE;
   runOnDesktopThread([&] { result = showOpenDialog(dialog); });
   return result;

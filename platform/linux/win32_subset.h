@@ -1,7 +1,8 @@
 // The subset of the Windows API that the player calls, declared for systems without Windows.
 // Names, types, structure layouts (as far as they matter to callers) and values are Windows';
-// the implementation lives beside this file: gdi*.cpp (software GDI), user_headless.cpp and
-// user_gtk.cpp (the two USER backends), sound_sdl.cpp (winmm sound), kernel.cpp.
+// the implementation lives beside this file: gdi*.cpp (software GDI), user_core*.cpp (USER,
+// with user_headless.cpp or user_gtk*.cpp as its window driver), sound_sdl.cpp (winmm sound),
+// kernel.cpp.
 // Integer types have Windows' widths on an LP64 system: LONG and DWORD are 32 bits.
 #ifndef TORVANE_PLATFORM_LINUX_WIN32_SUBSET_H
 #define TORVANE_PLATFORM_LINUX_WIN32_SUBSET_H
@@ -343,7 +344,7 @@ typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
 #define PM_REMOVE 0x0001
 
 // ---------------------------------------------------------------------------------------------
-// USER: windows, messages, dialogs (user_headless.cpp or user_gtk.cpp, chosen at link time)
+// USER: windows, messages, dialogs (user_core*.cpp, with a driver chosen at link time)
 ATOM RegisterClassA(const WNDCLASSA* windowClass);
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
@@ -381,7 +382,7 @@ BOOL EndPaint(HWND window, const PAINTSTRUCT* paint);
 BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 BOOL GetOpenFileNameA(LPOPENFILENAMEA dialog);
 
-// USER, the same for both backends (user_common.cpp)
+// USER calls that need no window (user_common.cpp)
 BOOL SetRect(LPRECT rect, int left, int top, int right, int bottom);
 HGDIOBJ GetStockObject(int object);
 HICON LoadIconA(HINSTANCE instance, LPCSTR name);

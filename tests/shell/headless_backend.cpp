@@ -92,10 +92,42 @@ TEST_F(HeadlessBackend, WindowGeometryFollowsTheFixedNonClientMetrics) {
   // As on Windows, a class registers once and a window needs a registered class.
   WNDCLASSA windowClass = {};
   windowClass.lpfnWndProc = testProcedure;
-  windowClass.lpszClassName = "NoMenu";
+  windowClass.lpszClassName = "NOMENU";  // names compare without regard to case
   EXPECT_EQ(RegisterClassA(&windowClass), 0);
+  EXPECT_EQ(GetLastError(), 1410u);
   EXPECT_EQ(CreateWindowExA(0, "Unknown", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr),
             nullptr);
+  EXPECT_EQ(GetLastError(), 1407u);
+  windowClass.lpszClassName = "ByAtom";
+  ATOM atom = RegisterClassA(&windowClass);
+  EXPECT_GE(atom, 0xC000);
+  EXPECT_NE(CreateWindowExA(0, (LPCSTR)(uintptr_t)atom, "", 0, 0, 0, 10, 10, nullptr, nullptr,
+                            nullptr, nullptr),
+            nullptr);
+
+  // Windows holds a move within 16-bit coordinates and the maximum tracking size: no edge
+  // overflows and no surface outgrows the desktop.
+  struct {
+    int x, y, width, height;
+    RECT outer;
+  } moves[] = {
+      {2147483647, 0, 10, 10, {32767, 0, 32777, 10}},
+      {-2147483647 - 1, 5, 10, 10, {-32768, 5, -32758, 15}},
+      {0, 0, 16384, 16384, {0, 0, headlessMaxTrackWidth, headlessMaxTrackHeight}},
+      {0, 0, -5, 2147483647, {0, 0, 0, headlessMaxTrackHeight}},
+  };
+  for (const auto& move : moves) {
+    ASSERT_TRUE(MoveWindow(plain, move.x, move.y, move.width, move.height, TRUE));
+    ASSERT_TRUE(GetWindowRect(plain, &outer));
+    EXPECT_EQ(outer.left, move.outer.left);
+    EXPECT_EQ(outer.top, move.outer.top);
+    EXPECT_EQ(outer.right, move.outer.right);
+    EXPECT_EQ(outer.bottom, move.outer.bottom);
+    ASSERT_TRUE(lockWindowSurface(plain, &pixels));
+    EXPECT_LE(pixels.width, headlessMaxTrackWidth);
+    EXPECT_LE(pixels.height, headlessMaxTrackHeight);
+    unlockWindowSurface(plain, false);
+  }
 }
 
 TEST_F(HeadlessBackend, MessageLoopPaintsOnceAndEndsWithTheQuitCode) {
