@@ -168,11 +168,7 @@ void fillFromPixbuf(GdiBitmap* bitmap, GdkPixbuf* pixbuf) {
   int rowstride = gdk_pixbuf_get_rowstride(pixbuf);
   const guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
   const PixelFormat& format = bitmap->format;
-  ptrdiff_t rowStep = bitmap->bottomUp ? -ptrdiff_t(bitmap->widthBytes) : bitmap->widthBytes;
-  uint8_t* top = bitmap->bottomUp
-                     ? bitmap->bits + ptrdiff_t(bitmap->height - 1) * bitmap->widthBytes
-                     : bitmap->bits;
-  PixelView view = {top, rowStep, bitmap->width, bitmap->height, format};
+  PixelView view = bitmapPixels(bitmap);
   bool palette = format.bitsPerPixel <= 8;
   std::unordered_map<uint32_t, uint32_t> indexOf;  // colour -> first index holding it
   if (palette) {
