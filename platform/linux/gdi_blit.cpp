@@ -134,8 +134,10 @@ const uint32_t* throughColours(const Transfer& transfer, int y, uint32_t* scratc
 }
 
 bool sameFormat(const PixelFormat& a, const PixelFormat& b) {
-  if (a.functions != b.functions) return false;
-  if (a.bitsPerPixel >= 16) return memcmp(a.masks, b.masks, sizeof a.masks) == 0;
+  if (a.bitsPerPixel != b.bitsPerPixel || a.monochrome != b.monochrome) return false;
+  if (a.bitsPerPixel >= 16) {
+    return a.bitsPerPixel == 24 || memcmp(a.masks, b.masks, sizeof a.masks) == 0;
+  }
   if (a.monochrome) return true;
   return a.colorCount == b.colorCount && std::equal(a.colors, a.colors + a.colorCount, b.colors);
 }
