@@ -1,6 +1,7 @@
 // The software GDI's objects: device contexts, bitmaps and DIB sections, their colours and
 // pixels, and the registry that turns handles into records and counts the live objects.
-// Block transfers are in gdi_blit.cpp, bitmap files in gdi_bitmap_files.cpp, text in gdi_text.cpp.
+// Pixel formats are in gdi_pixel_formats.cpp, block transfers in gdi_blit.cpp, bitmap files in
+// gdi_bitmap_files.cpp, text in gdi_text.cpp.
 #include <stdlib.h>
 #include <string.h>
 

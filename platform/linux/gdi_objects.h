@@ -1,5 +1,7 @@
-// The records behind the GDI handles of the Linux layer, shared by gdi.cpp (device contexts,
-// bitmaps, the handle registry), gdi_blit.cpp (block transfers) and gdi_bitmap_files.cpp.
+// The records behind the GDI handles of the Linux layer and the one view of a surface's pixels,
+// shared by gdi.cpp (device contexts, bitmaps, the handle registry), gdi_pixel_formats.cpp (the
+// row functions of each format), gdi_blit.cpp (block transfers), gdi_text.cpp and
+// gdi_bitmap_files.cpp.
 // A handle is the address of its record; every handle passed in is checked against the registry,
 // so a stale or foreign handle fails the call as it does on Windows instead of crashing.
 #ifndef TORVANE_PLATFORM_LINUX_GDI_OBJECTS_H
