@@ -67,13 +67,13 @@ struct RasterOperation {
 };
 
 const RasterOperation rasterOperations[] = {
-    {SRCCOPY, true, 0, true, ropSourceCopy},              // 0xCC  D = S
-    {SRCAND, true, 0, false, ropSourceAnd},               // 0x88  D = D & S
-    {SRCPAINT, true, 0, false, ropSourcePaint},           // 0xEE  D = D | S
-    {SRCINVERT, true, 0, false, ropSourceInvert},         // 0x66  D = D ^ S
-    {NOTSRCCOPY, true, 0, false, ropNotSourceCopy},       // 0x33  D = ~S
-    {BLACKNESS, false, 0x000000, true, ropSourceCopy},    // 0x00  D = 0, black
-    {WHITENESS, false, 0xFFFFFF, true, ropSourceCopy},    // 0xFF  D = 1, white
+    {SRCCOPY, true, 0, true, ropSourceCopy},            // 0xCC  D = S
+    {SRCAND, true, 0, false, ropSourceAnd},             // 0x88  D = D & S
+    {SRCPAINT, true, 0, false, ropSourcePaint},         // 0xEE  D = D | S
+    {SRCINVERT, true, 0, false, ropSourceInvert},       // 0x66  D = D ^ S
+    {NOTSRCCOPY, true, 0, false, ropNotSourceCopy},     // 0x33  D = ~S
+    {BLACKNESS, false, 0x000000, true, ropSourceCopy},  // 0x00  D = 0, black
+    {WHITENESS, false, 0xFFFFFF, true, ropSourceCopy},  // 0xFF  D = 1, white
 };
 static_assert(sizeof rasterOperations / sizeof rasterOperations[0] == 7, "one row per operation");
 

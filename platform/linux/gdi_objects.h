@@ -42,9 +42,9 @@ struct PixelFormat {
   const uint32_t* colors;  // colour table (rgb) of 1-, 4- and 8-bpp DIB sections
   int colorCount;          // entries in colors
   // Chosen from the fields above by choosePixelFunctions, once, when a bitmap is made:
-  ColorField fields[3];              // red, green, blue fields of 16- and 32-bpp pixels
-  uint32_t colorBits;                // the bits of a raw value that carry its colour
-  const PixelFunctions* functions;   // the format's row functions, never null
+  ColorField fields[3];             // red, green, blue fields of 16- and 32-bpp pixels
+  uint32_t colorBits;               // the bits of a raw value that carry its colour
+  const PixelFunctions* functions;  // the format's row functions, never null
 };
 
 // What every pixel format provides, a row at a time. Colours given to rawFromRgb and made by
@@ -60,6 +60,8 @@ struct PixelFunctions {
                   const uint32_t monochromeColors[2]);
   // Colours to raw values, in place: the nearest entry for colour tables.
   void (*rawFromRgb)(const PixelFormat& format, uint32_t* values, int count);
+  // Sets pixel x + c of a row to raw for every set bit c of bits: a row of a glyph.
+  void (*writeBits)(uint8_t* row, int x, uint32_t bits, uint32_t raw);
   bool direct;  // 32 bpp: a raw value is the row's own 32-bit word, so rows are used in place
 };
 

@@ -122,8 +122,7 @@ void readRgb888Plain(const uint8_t* p, uint32_t* out, int count) {
 // Byte shuffles of four pixels per 128-bit lane. Each lane reads 16 bytes of which it uses 12,
 // so the loops run while the reads stay within the row's pixels and leave the last few to the
 // plain loop.
-__attribute__((target("ssse3"))) void readRgb888Ssse3(const uint8_t* p, uint32_t* out,
-                                                      int count) {
+__attribute__((target("ssse3"))) void readRgb888Ssse3(const uint8_t* p, uint32_t* out, int count) {
   const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
   int i = 0;
   for (; i + 6 <= count; i += 4) {
@@ -137,9 +136,8 @@ __attribute__((target("ssse3"))) void readRgb888Ssse3(const uint8_t* p, uint32_t
 // are shuffled alike. Four such steps a turn, which keeps the loop from being the limit.
 __attribute__((target("avx2"))) inline void readEightRgb888(const uint8_t* p, uint32_t* out) {
   const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6);
-  const __m256i spread =
-      _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
-                       0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
+                                          0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
   __m256i source = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
   source = _mm256_permutevar8x32_epi32(source, lanes);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_shuffle_epi8(source, spread));
@@ -159,10 +157,11 @@ __attribute__((target("avx2"))) void readRgb888Avx2(const uint8_t* p, uint32_t* 
   readRgb888Plain(p + size_t(i) * 3, out + i, count - i);
 }
 
-void (*const readRgb888Best)(const uint8_t*, uint32_t*, int) =
-    __builtin_cpu_supports("avx2")    ? readRgb888Avx2
-    : __builtin_cpu_supports("ssse3") ? readRgb888Ssse3
-                                      : readRgb888Plain;
+void (*const readRgb888Best)(const uint8_t*, uint32_t*, int) = __builtin_cpu_supports("avx2")
+                                                                   ? readRgb888Avx2
+                                                               : __builtin_cpu_supports("ssse3")
+                                                                   ? readRgb888Ssse3
+                                                                   : readRgb888Plain;
 #else
 void (*const readRgb888Best)(const uint8_t*, uint32_t*, int) = readRgb888Plain;
 #endif
@@ -194,8 +193,8 @@ void readRgbFields(const PixelFormat& format, const uint8_t* row, int x, int cou
   readRaw(row, x, count, out);
   for (int i = 0; i < count; ++i) {
     uint32_t raw = out[i];
-    out[i] = (expandField(raw, format.fields[0]) << 16) | (expandField(raw, format.fields[1]) << 8) |
-             expandField(raw, format.fields[2]);
+    out[i] = (expandField(raw, format.fields[0]) << 16) |
+             (expandField(raw, format.fields[1]) << 8) | expandField(raw, format.fields[2]);
   }
 }
 
@@ -227,7 +226,8 @@ void rawFromRgbFields(const PixelFormat& format, uint32_t* values, int count) {
   for (int i = 0; i < count; ++i) {
     uint32_t rgb = values[i];
     values[i] = packField((rgb >> 16) & 0xFF, format.fields[0]) |
-                packField((rgb >> 8) & 0xFF, format.fields[1]) | packField(rgb & 0xFF, format.fields[2]);
+                packField((rgb >> 8) & 0xFF, format.fields[1]) |
+                packField(rgb & 0xFF, format.fields[2]);
   }
 }
 
@@ -274,24 +274,45 @@ void rawFromRgbNothing(const PixelFormat&, uint32_t* values, int count) {
   memset(values, 0, size_t(count) * 4);
 }
 
+// --- Glyph rows -------------------------------------------------------------------------------
+
+typedef void (*WriteRaw)(uint8_t* row, int x, int count, const uint32_t* in);
+
+void writeBits32(uint8_t* row, int x, uint32_t bits, uint32_t raw) {
+  uint32_t* pixels = reinterpret_cast<uint32_t*>(row) + x;
+  for (; bits; bits &= bits - 1) pixels[__builtin_ctz(bits)] = raw;
+}
+
+template <WriteRaw writeRaw>
+void writeBitsEach(uint8_t* row, int x, uint32_t bits, uint32_t raw) {
+  for (; bits; bits &= bits - 1) writeRaw(row, x + __builtin_ctz(bits), 1, &raw);
+}
+
 // --- The tables, one per format ---------------------------------------------------------------
 
-const PixelFunctions functions8888 = {readRaw32, writeRaw32, readRgb8888, rawFromRgbSame, true};
-const PixelFunctions functionsFields32 = {readRaw32, writeRaw32, readRgbFields<readRaw32>,
-                                          rawFromRgbFields, true};
-const PixelFunctions functions888 = {readRaw24, writeRaw24, readRgb888, rawFromRgbSame, false};
-const PixelFunctions functionsFields16 = {readRaw16, writeRaw16, readRgbFields<readRaw16>,
-                                          rawFromRgbFields, false};
-const PixelFunctions functionsTable8 = {readRaw8, writeRaw8, readRgbTable<readRaw8>,
-                                        rawFromRgbTable, false};
-const PixelFunctions functionsTable4 = {readRaw4, writeRaw4, readRgbTable<readRaw4>,
-                                        rawFromRgbTable, false};
-const PixelFunctions functionsTable1 = {readRaw1, writeRaw1, readRgbTable<readRaw1>,
-                                        rawFromRgbTable, false};
-const PixelFunctions functionsMonochrome = {readRaw1, writeRaw1, readRgbMonochrome,
-                                            rawFromRgbMonochrome, false};
-const PixelFunctions functionsNull = {readRawNothing, writeRawNothing, readRgbNothing,
-                                      rawFromRgbNothing, false};
+const PixelFunctions functions8888 = {readRaw32,      writeRaw32,  readRgb8888,
+                                      rawFromRgbSame, writeBits32, true};
+const PixelFunctions functionsFields32 = {readRaw32,        writeRaw32,  readRgbFields<readRaw32>,
+                                          rawFromRgbFields, writeBits32, true};
+const PixelFunctions functions888 = {
+    readRaw24, writeRaw24, readRgb888, rawFromRgbSame, writeBitsEach<writeRaw24>, false};
+const PixelFunctions functionsFields16 = {
+    readRaw16, writeRaw16, readRgbFields<readRaw16>, rawFromRgbFields, writeBitsEach<writeRaw16>,
+    false};
+const PixelFunctions functionsTable8 = {
+    readRaw8, writeRaw8, readRgbTable<readRaw8>, rawFromRgbTable, writeBitsEach<writeRaw8>, false};
+const PixelFunctions functionsTable4 = {
+    readRaw4, writeRaw4, readRgbTable<readRaw4>, rawFromRgbTable, writeBitsEach<writeRaw4>, false};
+const PixelFunctions functionsTable1 = {
+    readRaw1, writeRaw1, readRgbTable<readRaw1>, rawFromRgbTable, writeBitsEach<writeRaw1>, false};
+const PixelFunctions functionsMonochrome = {
+    readRaw1, writeRaw1, readRgbMonochrome, rawFromRgbMonochrome, writeBitsEach<writeRaw1>, false};
+const PixelFunctions functionsNull = {readRawNothing,
+                                      writeRawNothing,
+                                      readRgbNothing,
+                                      rawFromRgbNothing,
+                                      writeBitsEach<writeRawNothing>,
+                                      false};
 
 ColorField fieldOf(uint32_t mask) {
   ColorField field = {mask, 0, 0};

@@ -355,8 +355,8 @@ struct ClipBox {
 };
 
 // Pixels are written as raw values of the view's format.
-void fillBox(const PixelView& view, const ClipBox& clip, int64_t left, int64_t top,
-             int64_t right, int64_t bottom, uint32_t raw) {
+void fillBox(const PixelView& view, const ClipBox& clip, int64_t left, int64_t top, int64_t right,
+             int64_t bottom, uint32_t raw) {
   left = std::max(left, clip.left);
   top = std::max(top, clip.top);
   right = std::min(right, clip.right);
@@ -380,26 +380,14 @@ void drawGlyph(const PixelView& view, const ClipBox& clip, const Glyph& glyph, i
   if (x < clip.left) columns &= ~((1u << (clip.left - x)) - 1);
   if (x + advance > clip.right) columns &= (1u << (clip.right - x)) - 1;
   if (!columns) return;
-  // Each row of the cell is read, changed where the glyph has ink and written back whole.
-  const int first = __builtin_ctz(columns);
-  const int span = 32 - __builtin_clz(columns) - first;
-  const PixelFunctions& functions = *view.format.functions;
+  void (*writeBits)(uint8_t*, int, uint32_t, uint32_t) = view.format.functions->writeBits;
   for (int r = 0; r < cellHeight; ++r) {
     int64_t py = y + r;
     if (py < clip.top || py >= clip.bottom) continue;
     uint32_t bits = glyph.rows[r];
     if (underlined && r == underlineRow) bits = (1u << advance) - 1;
     bits &= columns;
-    if (!bits) continue;
-    uint8_t* row = rowAt(view, int(py));
-    uint32_t cells[32];
-    functions.readRaw(row, int(x) + first, span, cells);
-    while (bits) {
-      int c = __builtin_ctz(bits);
-      cells[c - first] = raw;
-      bits &= bits - 1;
-    }
-    functions.writeRaw(row, int(x) + first, span, cells);
+    if (bits) writeBits(rowAt(view, int(py)), int(x), bits, raw);
   }
 }
 
@@ -479,9 +467,9 @@ BOOL TextOutA(HDC dc, int x, int y, LPCSTR text, int length) {
   TextTarget target;
   if (!startText(dc, &target)) return TRUE;  // nothing to draw into: nothing shows
   const ReadMode mode = {false, false};
-  bool changed = drawRun(target.view, clipToTarget(target.view),
-                         reinterpret_cast<const unsigned char*>(text), 0, length, mode, x, y,
-                         target.textPixel, target.opaque, target.backgroundPixel);
+  bool changed =
+      drawRun(target.view, clipToTarget(target.view), reinterpret_cast<const unsigned char*>(text),
+              0, length, mode, x, y, target.textPixel, target.opaque, target.backgroundPixel);
   finishText(target, changed);
   return TRUE;
 }
