@@ -1,13 +1,13 @@
 // The software GDI's objects: device contexts, bitmaps and DIB sections, their colours and
 // pixels, and the registry that turns handles into records and counts the live objects.
-// Block transfers are in gdi_blit.cpp, bitmap files in gdi_bitmap_files.cpp, text in gdi_text.cpp.
+// Pixel formats are in gdi_pixel_formats.cpp, block transfers in gdi_blit.cpp, bitmap files in
+// gdi_bitmap_files.cpp, text in gdi_text.cpp.
 #include <stdlib.h>
 #include <string.h>
 
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/linux/gdi_internal.h"
 #include "platform/linux/gdi_objects.h"
 #include "platform/linux/layer.h"
 
@@ -32,8 +32,7 @@ GdiBitmap defaultBitmap = [] {
   bitmap.stock = true;
   bitmap.bits = defaultBitmapBits;
   bitmap.widthBytes = 4;
-  bitmap.format.bitsPerPixel = 1;
-  bitmap.format.monochrome = true;
+  bitmap.format = monochromeFormat();
   return bitmap;
 }();
 
@@ -103,13 +102,6 @@ int storedRowBytes(int width, int bitsPerPixel) {
   return int(((int64_t(width) * bitsPerPixel + 31) / 32) * 4);
 }
 
-PixelFormat monochromeFormat() {
-  PixelFormat format = {};
-  format.bitsPerPixel = 1;
-  format.monochrome = true;
-  return format;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -142,20 +134,6 @@ GdiBitmap* bitmapFromHandle(HGDIOBJ object) {
 // ---------------------------------------------------------------------------------------------
 // Formats and bitmap records
 
-PixelFormat pixelFormat32() {
-  PixelFormat format = {};
-  format.bitsPerPixel = 32;
-  format.masks[0] = 0xFF0000;
-  format.masks[1] = 0x00FF00;
-  format.masks[2] = 0x0000FF;
-  return format;
-}
-
-bool isStandard32(const PixelFormat& format) {
-  return format.bitsPerPixel == 32 && format.masks[0] == 0xFF0000 && format.masks[1] == 0x00FF00 &&
-         format.masks[2] == 0x0000FF;
-}
-
 GdiBitmap* newBitmap(int width, int height, const PixelFormat& format, bool dibSection,
                      bool bottomUp) {
   if (width < 1 || height < 1 || width > maxBitmapSide || height > maxBitmapSide) return nullptr;
@@ -177,6 +155,7 @@ GdiBitmap* newBitmap(int width, int height, const PixelFormat& format, bool dibS
   for (int i = 0; i < colorCount; ++i) bitmap->colorTable[i] = format.colors[i] & 0xFFFFFF;
   bitmap->format.colors = bitmap->colorTable;
   bitmap->format.colorCount = colorCount;
+  choosePixelFunctions(&bitmap->format);
   registerGdiObject(bitmap, true);
   return bitmap;
 }
@@ -184,19 +163,20 @@ GdiBitmap* newBitmap(int width, int height, const PixelFormat& format, bool dibS
 // ---------------------------------------------------------------------------------------------
 // Pixels of a DC
 
-bool acquirePixels(GdiDC* dc, PixelView* view) {
+PixelView bitmapPixels(GdiBitmap* bitmap) {
+  PixelView view = {bitmap->bits, bitmap->widthBytes, bitmap->width, bitmap->height,
+                    bitmap->format};
+  if (bitmap->bottomUp) {
+    view.top = bitmap->bits + ptrdiff_t(bitmap->height - 1) * bitmap->widthBytes;
+    view.rowStep = -ptrdiff_t(bitmap->widthBytes);
+  }
+  return view;
+}
+
+bool acquirePixels(GdiDC* dc, PixelView* view, bool drawing) {
   if (dc->memory) {
-    GdiBitmap* bitmap = dc->bitmap;
-    view->width = bitmap->width;
-    view->height = bitmap->height;
-    view->format = bitmap->format;
-    if (bitmap->bottomUp) {
-      view->top = bitmap->bits + ptrdiff_t(bitmap->height - 1) * bitmap->widthBytes;
-      view->rowStep = -ptrdiff_t(bitmap->widthBytes);
-    } else {
-      view->top = bitmap->bits;
-      view->rowStep = bitmap->widthBytes;
-    }
+    if (drawing && dc->bitmap->stock) return false;
+    *view = bitmapPixels(dc->bitmap);
     return true;
   }
   if (dc->window) {
@@ -214,29 +194,6 @@ bool acquirePixels(GdiDC* dc, PixelView* view) {
 
 void releasePixels(GdiDC* dc, bool changed) {
   if (dc->window) unlockWindowSurface(dc->window, changed);
-}
-
-bool beginDrawing(HDC handle, DrawTarget* target) {
-  GdiDC* dc = deviceContextFromHandle(handle);
-  if (!dc) return false;
-  if (dc->memory && dc->bitmap->stock) return false;
-  PixelView view;
-  if (!acquirePixels(dc, &view)) return false;
-  if (!isStandard32(view.format)) {
-    releasePixels(dc, false);
-    return false;
-  }
-  // A bottom-up DIB section gives its last stored row as the top and a negative stride.
-  target->pixels = reinterpret_cast<uint32_t*>(view.top);
-  target->width = view.width;
-  target->height = view.height;
-  target->stride = int(view.rowStep / 4);
-  return true;
-}
-
-void endDrawing(HDC handle, bool changed) {
-  GdiDC* dc = deviceContextFromHandle(handle);
-  if (dc) releasePixels(dc, changed);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -325,7 +282,7 @@ COLORREF GetPixel(HDC handle, int x, int y) {
   GdiDC* dc = deviceContextFromHandle(handle);
   if (!dc) return CLR_INVALID;
   PixelView view;
-  if (!acquirePixels(dc, &view)) return CLR_INVALID;
+  if (!acquirePixels(dc, &view, false)) return CLR_INVALID;
   COLORREF color = CLR_INVALID;
   if (x >= 0 && y >= 0 && x < view.width && y < view.height) {
     color = colorrefFromRgb(readPixelRgb(view, x, y));
@@ -336,19 +293,12 @@ COLORREF GetPixel(HDC handle, int x, int y) {
 
 COLORREF SetPixel(HDC handle, int x, int y, COLORREF color) {
   GdiDC* dc = deviceContextFromHandle(handle);
-  if (!dc || (dc->memory && dc->bitmap->stock)) return CLR_INVALID;
+  if (!dc) return CLR_INVALID;
   PixelView view;
-  if (!acquirePixels(dc, &view)) return CLR_INVALID;
+  if (!acquirePixels(dc, &view, true)) return CLR_INVALID;
   COLORREF set = CLR_INVALID;
   if (x >= 0 && y >= 0 && x < view.width && y < view.height) {
-    PixelFormat format = view.format;
-    // A monochrome bitmap takes the nearer of black and white, as a two-entry colour table would.
-    static const uint32_t blackAndWhite[2] = {0x000000, 0xFFFFFF};
-    if (format.monochrome) {
-      format.colors = blackAndWhite;
-      format.colorCount = 2;
-    }
-    writePixelRaw(view, x, y, rawFromRgb(format, rgbFromColorref(color)));
+    writePixelRaw(view, x, y, rawFromRgb(view.format, rgbFromColorref(color)));
     set = colorrefFromRgb(readPixelRgb(view, x, y));
   }
   releasePixels(dc, set != CLR_INVALID);

@@ -1,5 +1,7 @@
-// The records behind the GDI handles of the Linux layer, shared by gdi.cpp (device contexts,
-// bitmaps, the handle registry), gdi_blit.cpp (block transfers) and gdi_bitmap_files.cpp.
+// The records behind the GDI handles of the Linux layer and the one view of a surface's pixels,
+// shared by gdi.cpp (device contexts, bitmaps, the handle registry), gdi_pixel_formats.cpp (the
+// row functions of each format), gdi_blit.cpp (block transfers), gdi_text.cpp and
+// gdi_bitmap_files.cpp.
 // A handle is the address of its record; every handle passed in is checked against the registry,
 // so a stale or foreign handle fails the call as it does on Windows instead of crashing.
 #ifndef TORVANE_PLATFORM_LINUX_GDI_OBJECTS_H
@@ -22,6 +24,16 @@ enum GdiObjectKind : uint32_t {
 
 // How the bytes of a row are to be read. Colours inside the layer are 0x00RRGGBB ("rgb"), the
 // order of a 32-bpp DIB in memory; COLORREF (0x00BBGGRR) is converted at the API boundary only.
+// A pixel's raw value is what it stores: a colour-table index, 0 or 1 of a monochrome bitmap,
+// packed colour fields of 16 and 32 bpp, rgb of 24 bpp.
+struct PixelFunctions;
+
+struct ColorField {
+  uint32_t mask;
+  int shift;  // position of the lowest bit
+  int bits;   // width
+};
+
 struct PixelFormat {
   int bitsPerPixel;        // 1, 4, 8, 16, 24 or 32
   bool monochrome;         // a 1-bpp device-dependent bitmap: 0 black, 1 white, no colour table;
@@ -29,10 +41,33 @@ struct PixelFormat {
   uint32_t masks[3];       // red, green, blue masks of 16- and 32-bpp pixels
   const uint32_t* colors;  // colour table (rgb) of 1-, 4- and 8-bpp DIB sections
   int colorCount;          // entries in colors
+  // Chosen from the fields above by choosePixelFunctions, once, when a bitmap is made:
+  ColorField fields[3];             // red, green, blue fields of 16- and 32-bpp pixels
+  uint32_t colorBits;               // the bits of a raw value that carry its colour
+  const PixelFunctions* functions;  // the format's row functions, never null
 };
 
-// Where a DC's pixels are: the top row and the signed step from one row to the next, so that
-// bottom-up DIB sections and top-down surfaces read alike.
+// What every pixel format provides, a row at a time. Colours given to rawFromRgb and made by
+// readRgb are rgb with the top byte clear.
+struct PixelFunctions {
+  // Raw values of the pixels [x, x + count) of a row, and back; writeRaw keeps the row's other
+  // pixels and stores only the bits a pixel has.
+  void (*readRaw)(const uint8_t* row, int x, int count, uint32_t* out);
+  void (*writeRaw)(uint8_t* row, int x, int count, const uint32_t* in);
+  // Colours of the pixels [x, x + count); a monochrome bitmap's 0 and 1 become
+  // monochromeColors[0] and [1].
+  void (*readRgb)(const PixelFormat& format, const uint8_t* row, int x, int count, uint32_t* out,
+                  const uint32_t monochromeColors[2]);
+  // Colours to raw values, in place: the nearest entry for colour tables.
+  void (*rawFromRgb)(const PixelFormat& format, uint32_t* values, int count);
+  // Sets pixel x + c of a row to raw for every set bit c of bits: a row of a glyph.
+  void (*writeBits)(uint8_t* row, int x, uint32_t bits, uint32_t raw);
+  bool direct;  // 32 bpp: a raw value is the row's own 32-bit word, so rows are used in place
+};
+
+// Where a surface's pixels are (a bitmap, a DIB section or a window's client area): the top row
+// and the signed step from one row to the next, so that bottom-up DIB sections and top-down
+// surfaces read alike, with the format that says how to read them.
 struct PixelView {
   uint8_t* top;
   ptrdiff_t rowStep;  // bytes from row y to row y + 1
@@ -86,19 +121,36 @@ void unregisterGdiObject(void* record, bool counted);
 // range or memory is short. colors (colorCount entries) is copied into the record.
 GdiBitmap* newBitmap(int width, int height, const PixelFormat& format, bool dibSection,
                      bool bottomUp);
-// The format of a standard 32-bpp pixel (0x00RRGGBB) and its test.
-PixelFormat pixelFormat32();
-bool isStandard32(const PixelFormat& format);
+PixelView bitmapPixels(GdiBitmap* bitmap);
 
 // The pixels a DC reads and draws (its bitmap, or its window's surface, locked until
 // releasePixels). False when there is nothing to read or draw; releasePixels is then not called.
-bool acquirePixels(GdiDC* dc, PixelView* view);
+// drawing also refuses the shared default bitmap of memory DCs, which nothing draws into.
+bool acquirePixels(GdiDC* dc, PixelView* view, bool drawing);
 void releasePixels(GdiDC* dc, bool changed);
 
-// Pixel access by format (gdi_blit.cpp), used by GetPixel, SetPixel and the file loader.
-uint32_t readPixelRgb(const PixelView& view, int x, int y);  // monochrome: 0 black, 1 white
-void writePixelRaw(const PixelView& view, int x, int y, uint32_t raw);
-uint32_t rawFromRgb(const PixelFormat& format, uint32_t rgb);  // nearest for palettes
+// Pixel formats (gdi_pixel_formats.cpp).
+void choosePixelFunctions(PixelFormat* format);  // fills fields, colorBits and functions
+PixelFormat pixelFormat32();                     // 0x00RRGGBB in 32 bits, as window surfaces
+PixelFormat monochromeFormat();
+extern const uint32_t blackAndWhite[2];  // what 0 and 1 of a monochrome bitmap are on their own
+
+inline uint8_t* rowAt(const PixelView& view, int y) {
+  return view.top + ptrdiff_t(y) * view.rowStep;
+}
+inline uint32_t readPixelRgb(const PixelView& view, int x, int y) {
+  uint32_t rgb;
+  view.format.functions->readRgb(view.format, rowAt(view, y), x, 1, &rgb, blackAndWhite);
+  return rgb;
+}
+inline void writePixelRaw(const PixelView& view, int x, int y, uint32_t raw) {
+  view.format.functions->writeRaw(rowAt(view, y), x, 1, &raw);
+}
+inline uint32_t rawFromRgb(const PixelFormat& format, uint32_t rgb) {
+  rgb &= 0xFFFFFF;
+  format.functions->rawFromRgb(format, &rgb, 1);
+  return rgb;
+}
 
 // Image files (gdi_bitmap_files.cpp): an .ico decoded to 0xAARRGGBB pixels, rows top-down, by
 // the same checked file reading as bitmaps. user_common.cpp makes icons of it.

@@ -1,7 +1,7 @@
 // Text in the default font of a device context: TextOutA, DrawTextA, GetTextMetricsA and
 // GetTextExtentPoint32A for CP932 text. Owns the font (IPAGothic, found through fontconfig and
 // rendered by FreeType without antialiasing) and the cache of rendered glyphs, one per CP932
-// code. Draws into a DC's pixels through gdi_internal.h.
+// code. Draws into a DC's pixels, of any format, through their row functions (gdi_objects.h).
 //
 // The layout copies Japanese Windows' System font, not the font we render with: fixed pitch,
 // 18 px high with the baseline 15 px down, 8 px per single-byte and 16 px per double-byte
@@ -13,10 +13,11 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
-#include "platform/linux/gdi_internal.h"
+#include "platform/linux/gdi_objects.h"
 #include "platform/linux/layer.h"
 
 namespace {
@@ -353,47 +354,47 @@ struct ClipBox {
   int64_t left, top, right, bottom;  // right and bottom excluded
 };
 
-uint32_t pixelFromColorref(COLORREF color) {
-  return (color & 0xFF) << 16 | (color & 0xFF00) | ((color >> 16) & 0xFF);
-}
-
-void fillBox(const DrawTarget& target, const ClipBox& clip, int64_t left, int64_t top,
-             int64_t right, int64_t bottom, uint32_t pixel) {
-  if (left < clip.left) left = clip.left;
-  if (top < clip.top) top = clip.top;
-  if (right > clip.right) right = clip.right;
-  if (bottom > clip.bottom) bottom = clip.bottom;
+// Pixels are written as raw values of the view's format.
+void fillBox(const PixelView& view, const ClipBox& clip, int64_t left, int64_t top, int64_t right,
+             int64_t bottom, uint32_t raw) {
+  left = std::max(left, clip.left);
+  top = std::max(top, clip.top);
+  right = std::min(right, clip.right);
+  bottom = std::min(bottom, clip.bottom);
+  constexpr int runLength = 64;
+  uint32_t run[runLength];
+  std::fill(run, run + runLength, raw);
   for (int64_t y = top; y < bottom; ++y) {
-    uint32_t* row = target.pixels + y * target.stride;
-    for (int64_t x = left; x < right; ++x) row[x] = pixel;
+    uint8_t* row = rowAt(view, int(y));
+    for (int64_t x = left; x < right; x += runLength) {
+      view.format.functions->writeRaw(row, int(x), int(std::min<int64_t>(runLength, right - x)),
+                                      run);
+    }
   }
 }
 
-void drawGlyph(const DrawTarget& target, const ClipBox& clip, const Glyph& glyph, int advance,
-               bool underlined, int64_t x, int64_t y, uint32_t pixel) {
+void drawGlyph(const PixelView& view, const ClipBox& clip, const Glyph& glyph, int advance,
+               bool underlined, int64_t x, int64_t y, uint32_t raw) {
   // Columns of the cell inside the clip box.
   uint32_t columns = (1u << advance) - 1;
   if (x < clip.left) columns &= ~((1u << (clip.left - x)) - 1);
   if (x + advance > clip.right) columns &= (1u << (clip.right - x)) - 1;
+  if (!columns) return;
+  void (*writeBits)(uint8_t*, int, uint32_t, uint32_t) = view.format.functions->writeBits;
   for (int r = 0; r < cellHeight; ++r) {
     int64_t py = y + r;
     if (py < clip.top || py >= clip.bottom) continue;
     uint32_t bits = glyph.rows[r];
     if (underlined && r == underlineRow) bits = (1u << advance) - 1;
     bits &= columns;
-    uint32_t* row = target.pixels + py * target.stride;
-    while (bits) {
-      int c = __builtin_ctz(bits);
-      row[x + c] = pixel;
-      bits &= bits - 1;
-    }
+    if (bits) writeBits(rowAt(view, int(py)), int(x), bits, raw);
   }
 }
 
 // Draws the characters of text[start, end) from (x, y), the top left of the first cell: in
 // OPAQUE mode their cells are filled with the background colour first. Returns whether any
 // pixel inside the clip box was touched.
-bool drawRun(const DrawTarget& target, const ClipBox& clip, const unsigned char* text, int start,
+bool drawRun(const PixelView& target, const ClipBox& clip, const unsigned char* text, int start,
              int end, ReadMode mode, int64_t x, int64_t y, uint32_t textPixel, bool opaque,
              uint32_t backgroundPixel) {
   if (clip.left >= clip.right || clip.top >= clip.bottom) return false;
@@ -419,7 +420,7 @@ bool drawRun(const DrawTarget& target, const ClipBox& clip, const unsigned char*
   return true;
 }
 
-ClipBox clipToTarget(const DrawTarget& target) {
+ClipBox clipToTarget(const PixelView& target) {
   return ClipBox{0, 0, target.width, target.height};
 }
 
@@ -431,20 +432,28 @@ ClipBox intersect(ClipBox a, const ClipBox& b) {
   return a;
 }
 
-// A DC's settings for drawing text; false for a handle that is no DC.
-struct TextSettings {
+// What text is drawn into: a DC's pixels (locked until finishText) and its colours as raw values
+// of their format.
+struct TextTarget {
+  GdiDC* dc;
+  PixelView view;
   uint32_t textPixel;
   uint32_t backgroundPixel;
   bool opaque;
 };
 
-bool readSettings(HDC dc, TextSettings* settings) {
-  COLORREF textColor = GetTextColor(dc);
-  if (textColor == CLR_INVALID) return false;
-  settings->textPixel = pixelFromColorref(textColor);
-  settings->backgroundPixel = pixelFromColorref(GetBkColor(dc));
-  settings->opaque = GetBkMode(dc) == OPAQUE;
+// False when the DC has nothing to draw into; finishText is then not called.
+bool startText(HDC handle, TextTarget* target) {
+  target->dc = deviceContextFromHandle(handle);
+  if (!target->dc || !acquirePixels(target->dc, &target->view, true)) return false;
+  target->textPixel = rawFromRgb(target->view.format, rgbFromColorref(target->dc->textColor));
+  target->backgroundPixel = rawFromRgb(target->view.format, rgbFromColorref(target->dc->bkColor));
+  target->opaque = target->dc->bkMode == OPAQUE;
   return true;
+}
+
+void finishText(const TextTarget& target, bool changed) {
+  releasePixels(target.dc, changed);
 }
 
 }  // namespace
@@ -453,22 +462,20 @@ bool readSettings(HDC dc, TextSettings* settings) {
 // The API
 
 BOOL TextOutA(HDC dc, int x, int y, LPCSTR text, int length) {
-  TextSettings settings;
-  if (!readSettings(dc, &settings) || length < 0 || (!text && length > 0)) return FALSE;
+  if (!deviceContextFromHandle(dc) || length < 0 || (!text && length > 0)) return FALSE;
   if (length == 0) return TRUE;
-  DrawTarget target;
-  if (!beginDrawing(dc, &target)) return TRUE;  // nothing 32-bpp to draw into: nothing shows
+  TextTarget target;
+  if (!startText(dc, &target)) return TRUE;  // nothing to draw into: nothing shows
   const ReadMode mode = {false, false};
   bool changed =
-      drawRun(target, clipToTarget(target), reinterpret_cast<const unsigned char*>(text), 0, length,
-              mode, x, y, settings.textPixel, settings.opaque, settings.backgroundPixel);
-  endDrawing(dc, changed);
+      drawRun(target.view, clipToTarget(target.view), reinterpret_cast<const unsigned char*>(text),
+              0, length, mode, x, y, target.textPixel, target.opaque, target.backgroundPixel);
+  finishText(target, changed);
   return TRUE;
 }
 
 int DrawTextA(HDC dc, LPCSTR text, int length, LPRECT rect, UINT format) {
-  TextSettings settings;
-  if (!text || !rect || !readSettings(dc, &settings)) return 0;
+  if (!text || !rect || !deviceContextFromHandle(dc)) return 0;
   if (length < 0) length = int(strlen(text));  // -1: zero-terminated
   if (length == 0) return 0;                   // the rectangle stays as it was, DT_CALCRECT or not
 
@@ -482,11 +489,11 @@ int DrawTextA(HDC dc, LPCSTR text, int length, LPRECT rect, UINT format) {
   const int64_t top = rect->top;
   const int64_t maxWidth = int64_t(rect->right) - rect->left;
 
-  DrawTarget target;
-  const bool drawing = !calculate && beginDrawing(dc, &target);
+  TextTarget target;
+  const bool drawing = !calculate && startText(dc, &target);
   ClipBox clip = {};
   if (drawing) {
-    clip = clipToTarget(target);
+    clip = clipToTarget(target.view);
     if (clipped) clip = intersect(clip, ClipBox{left, top, rect->right, rect->bottom});
   }
 
@@ -497,8 +504,8 @@ int DrawTextA(HDC dc, LPCSTR text, int length, LPRECT rect, UINT format) {
   for (;;) {
     TextLine line = layOutLine(bytes, length, pos, maxWidth, mode, wrap);
     if (drawing) {
-      changed |= drawRun(target, clip, bytes, line.start, line.end, mode, left, y,
-                         settings.textPixel, settings.opaque, settings.backgroundPixel);
+      changed |= drawRun(target.view, clip, bytes, line.start, line.end, mode, left, y,
+                         target.textPixel, target.opaque, target.backgroundPixel);
     }
     if (line.width > widest) widest = line.width;
     y += cellHeight;
@@ -507,7 +514,7 @@ int DrawTextA(HDC dc, LPCSTR text, int length, LPRECT rect, UINT format) {
     bool lastLine = !calculate && clipped && y > rect->bottom;
     if (pos >= length || lastLine) break;
   }
-  if (drawing) endDrawing(dc, changed);
+  if (drawing) finishText(target, changed);
   if (calculate) {
     rect->right = LONG(left + widest);
     rect->bottom = LONG(y);
@@ -516,7 +523,7 @@ int DrawTextA(HDC dc, LPCSTR text, int length, LPRECT rect, UINT format) {
 }
 
 BOOL GetTextMetricsA(HDC dc, LPTEXTMETRICA metrics) {
-  if (!metrics || GetTextColor(dc) == CLR_INVALID) return FALSE;
+  if (!metrics || !deviceContextFromHandle(dc)) return FALSE;
   memset(metrics, 0, sizeof *metrics);
   metrics->tmHeight = cellHeight;
   metrics->tmAscent = cellAscent;
@@ -538,7 +545,7 @@ BOOL GetTextMetricsA(HDC dc, LPTEXTMETRICA metrics) {
 }
 
 BOOL GetTextExtentPoint32A(HDC dc, LPCSTR text, int length, LPSIZE size) {
-  if (!size || length < 0 || (!text && length > 0) || GetTextColor(dc) == CLR_INVALID) {
+  if (!size || length < 0 || (!text && length > 0) || !deviceContextFromHandle(dc)) {
     return FALSE;
   }
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);

@@ -86,9 +86,9 @@ DWORD timeGetTime(void) {
   return clockNow;
 }
 
-// Sleep(0) gives up the processor, and real time passes meanwhile: on the virtual clock it lets
-// 1 ms pass (free) or waits for the driver's next step (driven), so that a loop reading the clock
-// between yields ends.
+// Sleep(0) gives up the processor, and real time passes meanwhile: on the real clock it sleeps
+// until the millisecond reading next changes; on the virtual clock it lets 1 ms pass (free) or
+// waits for the driver's next step (driven), so that a loop reading the clock between yields ends.
 void Sleep(DWORD milliseconds) {
   if (clockReal) {
     if (milliseconds == 0) {

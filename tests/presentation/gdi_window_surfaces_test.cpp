@@ -1,8 +1,7 @@
 // The Linux layer's window surfaces: what a window DC draws lands in the window's surface, the
 // virtual screen reaches it through presentToWindow, the backend hears of each change, and a
-// surface resized on one thread while another draws into it stays whole. Also the pixels that
-// gdi_text.cpp draws into (beginDrawing) for a bottom-up DIB section. Linux only: Windows has
-// no such surfaces.
+// surface resized on one thread while another draws into it stays whole. Linux only: Windows
+// has no such surfaces.
 #ifndef _WIN32
 #include <gtest/gtest.h>
 #include <string.h>
@@ -11,7 +10,6 @@
 #include <thread>
 
 #include "pixel_canvas.h"
-#include "platform/linux/gdi_internal.h"
 #include "platform/linux/layer.h"
 #include "presentation/presentation.h"
 #include "shell/shell.h"
@@ -100,40 +98,9 @@ TEST(WindowSurfaces, TheScreenDcHasNothingToDrawInto) {
   PixelCanvas picture = createCanvas(4, 4, 32);
   EXPECT_TRUE(BitBlt(screen, 0, 0, 4, 4, picture.dc, 0, 0, SRCCOPY));
   EXPECT_EQ(GetPixel(screen, 0, 0), CLR_INVALID);
-  DrawTarget target;
-  EXPECT_FALSE(beginDrawing(screen, &target));
   destroyCanvas(&picture);
   ReleaseDC(nullptr, screen);
   EXPECT_EQ(GetDC((HWND)&changes), nullptr);  // no window of the layer
-}
-
-TEST(WindowSurfaces, DrawingTargetsAddressRowsTopDownForBottomUpSections) {
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = 3;
-  info.bmiHeader.biHeight = 2;  // bottom-up
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HDC dc = CreateCompatibleDC(nullptr);
-  HGDIOBJ old = SelectObject(dc, bitmap);
-  DrawTarget target;
-  ASSERT_TRUE(beginDrawing(dc, &target));
-  target.pixels[0 * target.stride + 2] = 0x0000FF;  // (2, 0): the top row
-  target.pixels[1 * target.stride + 0] = 0x00FF00;  // (0, 1)
-  endDrawing(dc, true);
-  EXPECT_EQ(GetPixel(dc, 2, 0), RGB(0, 0, 0xFF));
-  EXPECT_EQ(GetPixel(dc, 0, 1), RGB(0, 0xFF, 0));
-  EXPECT_EQ(((uint32_t*)bits)[3 + 2], 0x0000FFu);  // the top row is stored last
-  // A monochrome bitmap is no 32-bpp target.
-  HBITMAP mono = CreateBitmap(4, 4, 1, 1, nullptr);
-  SelectObject(dc, mono);
-  EXPECT_FALSE(beginDrawing(dc, &target));
-  SelectObject(dc, old);
-  DeleteObject(mono);
-  DeleteObject(bitmap);
-  DeleteDC(dc);
 }
 
 }  // namespace

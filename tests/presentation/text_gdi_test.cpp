@@ -240,6 +240,42 @@ TEST_F(TextTest, GlyphsAreTheTextColourAndTransparentModeKeepsTheBackground) {
   EXPECT_EQ(canvasPixel(canvas, 43, 30), 0x00FF00u);  // a corner of the cells
 }
 
+// Text lands in bitmaps of every depth, in its cells and the DC's colours, as it does in 32 bpp.
+TEST_F(TextTest, TextDrawsIntoBitmapsOfEveryDepth) {
+  struct Case {
+    int bits;
+    std::vector<COLORREF> palette;
+    COLORREF text, background;  // grey, so that GDI and rgb order read alike
+  };
+  const Case cases[] = {{24, {}, RGB(0, 0, 0), RGB(255, 255, 255)},
+                        {16, {}, RGB(255, 255, 255), RGB(0, 0, 0)},
+                        {1, {0x000000, 0xFFFFFF}, RGB(255, 255, 255), RGB(0, 0, 0)}};
+  for (const Case& each : cases) {
+    PixelCanvas bitmap = createCanvas(32, 28, each.bits, each.palette);  // zeroed: black
+    ASSERT_TRUE(bitmap.dc);
+    SetBkMode(bitmap.dc, OPAQUE);
+    SetBkColor(bitmap.dc, each.background);
+    SetTextColor(bitmap.dc, each.text);
+    ASSERT_TRUE(TextOutA(bitmap.dc, 4, 5, "AB", 2));
+    int ink = 0;
+    for (int y = 0; y < bitmap.height; ++y) {
+      for (int x = 0; x < bitmap.width; ++x) {
+        COLORREF pixel = GetPixel(bitmap.dc, x, y);
+        bool inCells = x >= 4 && x < 4 + 2 * narrowCell && y >= 5 && y < 5 + lineHeight;
+        if (!inCells) {
+          ASSERT_EQ(pixel, 0u) << each.bits << " bpp at " << x << "," << y;
+        } else if (pixel != each.background) {
+          ++ink;
+          ASSERT_TRUE(isTextShade(pixel, each.text, each.background)) << each.bits << " bpp";
+        }
+      }
+    }
+    EXPECT_GT(ink, 10) << each.bits << " bpp";
+    EXPECT_EQ(GetPixel(bitmap.dc, 4, 5), each.background) << each.bits << " bpp";
+    destroyCanvas(&bitmap);
+  }
+}
+
 TEST_F(TextTest, TextOutAtTheEdgesIsClippedToTheBitmap) {
   PixelCanvas small = createTextCanvas(30, 20, white);
   std::string text = cp932("あいうえお");

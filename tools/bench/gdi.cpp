@@ -79,6 +79,7 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 struct Case {
   const char* name;
   int floorCopies;  // how many frame-sized memcpys the same bytes take
+  double goal;      // the ratio to the floor it should stay within
   std::function<void()> run;
 };
 
@@ -116,19 +117,21 @@ int main(int argc, char** argv) {
   std::vector<unsigned char> from(frameBytes, 0x5A), to(frameBytes);
 
   const Case cases[] = {
-      {"transparent (SRCAND + SRCPAINT)", 2,
+      {"transparent (SRCAND + SRCPAINT)", 2, 1.3,
        [&] {
          BitBlt(screen, 0, 0, width, height, slot32.maskDC, 0, 0, SRCAND);
          BitBlt(screen, 0, 0, width, height, slot32.maskedImageDC, 0, 0, SRCPAINT);
        }},
-      {"opaque from 32 bpp (SRCCOPY)", 1,
+      {"opaque from 32 bpp (SRCCOPY)", 1, 1.3,
        [&] { BitBlt(screen, 0, 0, width, height, slot32.imageDC, 0, 0, SRCCOPY); }},
-      {"opaque from 24 bpp (SRCCOPY)", 1,
+      // Each pixel is widened from three bytes to four on the way.
+      {"opaque from 24 bpp (SRCCOPY)", 1, 1.5,
        [&] { BitBlt(screen, 0, 0, width, height, slot24.imageDC, 0, 0, SRCCOPY); }},
-      {"presentToWindow", 1, [&] { presentToWindow(); }},
+      {"presentToWindow", 1, 1.3, [&] { presentToWindow(); }},
   };
 
-  printf("%-34s %12s %12s %8s\n", "640x480, median of runs", "time (us)", "floor (us)", "ratio");
+  printf("%-34s %12s %12s %8s %6s\n", "640x480, median of runs", "time (us)", "floor (us)", "ratio",
+         "goal");
   bool allWithin = true;
   for (const Case& each : cases) {
     std::vector<double> times, floors;
@@ -147,10 +150,10 @@ int main(int argc, char** argv) {
     }
     double time = median(times), floor = median(floors);
     double ratio = time / floor;
-    allWithin = allWithin && ratio <= 1.5;
-    printf("%-34s %12.1f %12.1f %8.2f\n", each.name, time, floor, ratio);
+    allWithin = allWithin && ratio <= each.goal;
+    printf("%-34s %12.1f %12.1f %8.2f %6.1f\n", each.name, time, floor, ratio, each.goal);
   }
-  printf("goal: every transfer within 1.5 times its floor: %s\n", allWithin ? "met" : "not met");
+  printf("goal: every transfer within its ratio to the floor: %s\n", allWithin ? "met" : "not met");
   if (to[0] == 0x42) printf(" ");  // the copies are used
   return 0;
 }
