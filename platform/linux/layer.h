@@ -90,7 +90,8 @@ extern void (*layerThreadEndHandler)(DWORD threadId);
 void setLastError(DWORD error);
 
 // Told of every sndPlaySoundA call before it is carried out (sound_sdl.cpp calls it; kernel.cpp
-// holds it), for torvane-run's log; null when nobody listens.
-extern void (*layerSoundObserver)(LPCSTR sound, UINT flags);
+// holds it), for torvane-run's log; null when nobody listens. imageLength is the length noted
+// for a memory image, 0 for a stop or an image nobody noted: the bytes a listener may read.
+extern void (*layerSoundObserver)(LPCSTR sound, UINT flags, size_t imageLength);
 
 #endif
