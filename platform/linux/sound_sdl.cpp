@@ -27,18 +27,18 @@ namespace {
 
 // What the callback plays. Written only under the device lock, which the callback runs under.
 struct PlayRecord {
-  const Uint8* samples;    // a prepared sound's samples, which it owns; null when nothing plays
-  Uint32 length;           // bytes in samples, whole frames of the sound's own format
-  Uint32 frameBytes;       // bytes of one frame of samples
-  int rate;                // the sound's frames per second
-  SDL_AudioStream* stream; // converts samples to the device format; the record owns it
-  Uint32 position;         // next byte of samples to convert
-  bool flushed;            // a single play has handed its last samples to the stream
-  bool finished;           // a single play has delivered everything
-  bool looping;            // start again at the end (SND_LOOP)
-  Uint32 serial;         // counts the sounds started, so a synchronous play knows its own
-  Uint64 requestedAt;    // performance counter when sndPlaySoundA was asked to play it
-  Uint64 deliveredAt;    // performance counter at the first callback that delivered it; 0 before
+  const Uint8* samples;     // a prepared sound's samples; null when nothing plays
+  Uint32 length;            // bytes in samples, whole frames of the sound's own format
+  Uint32 frameBytes;        // bytes of one frame of samples
+  int rate;                 // the sound's frames per second
+  SDL_AudioStream* stream;  // converts samples to the device format; the record owns it
+  Uint32 position;          // next byte of samples to convert
+  bool flushed;             // a single play has handed its last samples to the stream
+  bool finished;            // a single play has delivered everything
+  bool looping;             // start again at the end (SND_LOOP)
+  Uint32 serial;            // counts the sounds started, so a synchronous play knows its own
+  Uint64 requestedAt;       // performance counter when sndPlaySoundA was asked to play it
+  Uint64 deliveredAt;       // performance counter at the first callback that delivered it
 };
 
 // An image handed over (noteSoundImage), decoded.
@@ -57,6 +57,7 @@ struct PreparedSound {
 // 384 kHz is the highest that recording equipment offers.
 constexpr int minSoundRate = 1000;
 constexpr int maxSoundRate = 384000;
+
 // The sound slots hold ten images at most; the rest is room for tools and tests.
 constexpr int preparedSoundCount = 32;
 
@@ -94,7 +95,8 @@ bool feedStream(PlayRecord& record, Uint32 missing) {
       return false;
     }
   }
-  Uint64 frames = (Uint64)(missing / soundDeviceFrameBytes) * (Uint64)record.rate / soundDeviceRate + 1;
+  Uint64 frames =
+      (Uint64)(missing / soundDeviceFrameBytes) * (Uint64)record.rate / soundDeviceRate + 1;
   Uint64 bytes = frames * record.frameBytes;
   if (bytes > record.length - record.position) bytes = record.length - record.position;
   if (SDL_AudioStreamPut(record.stream, record.samples + record.position, (int)bytes) != 0)
@@ -187,12 +189,31 @@ SDL_AudioStream* newStream(const SDL_AudioSpec& spec) {
                             soundDeviceChannels, soundDeviceRate);
 }
 
+// Whether the "fmt " and "data" chunks, and every chunk before the later of them, lie within the
+// image. SDL allocates what such a chunk's header claims before it reads it: a file of 271 bytes
+// claiming 488 MB of data costs 488 MB. A chunk cut short is a file cut short, which plays
+// nothing anyway; without both chunks there is no sound.
+bool chunksWithinImage(const Uint8* bytes, size_t length) {
+  bool format = false, data = false;
+  size_t at = 12;  // after "RIFF", its size and "WAVE"
+  while (at <= length - 8 && !(format && data)) {
+    Uint32 size = bytes[at + 4] | bytes[at + 5] << 8 | bytes[at + 6] << 16 |
+                  (Uint32)bytes[at + 7] << 24;
+    if (size > length - at - 8) return false;
+    format = format || memcmp(bytes + at, "fmt ", 4) == 0;
+    data = data || memcmp(bytes + at, "data", 4) == 0;
+    at += 8 + (size_t)size + (size & 1);  // chunks are padded to an even length
+  }
+  return format && data;
+}
+
 // The image decoded into samples of its own format, whole frames of them, in a buffer for
 // SDL_FreeWAV. False when SDL cannot read it, it holds no sound, or it could not be converted
 // to the device format: nothing is reported, as on Windows. Only the first length bytes are
 // read, whatever the RIFF header claims.
 bool decodeImage(const void* image, size_t length, PreparedSound* prepared) {
   if (length < 12 || length > INT_MAX) return false;  // not even a RIFF header
+  if (!chunksWithinImage((const Uint8*)image, length)) return false;
   SDL_RWops* source = SDL_RWFromConstMem(image, (int)length);
   if (!source) return false;
   SDL_AudioSpec spec;

@@ -364,7 +364,8 @@ void* blockingAllocate(size_t size) {
 
 // Polls for up to 20 s (a stop gives up after a few).
 bool within20Seconds(const std::function<bool()>& done) {
-  for (int i = 0; i < 2000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int i = 0; i < 2000 && !done(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   return done();
 }
 
