@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #ifdef __SANITIZE_ADDRESS__
-#include <sanitizer/allocator_interface.h>
+extern "C" size_t __sanitizer_get_current_allocated_bytes(void);  // the sanitizer's own heap
 #endif
 
 #include <algorithm>
