@@ -66,6 +66,7 @@ CommandNode* newCommandNode() {
   node->window = mainWindow;
   node->argCount = 0;
   node->next = nullptr;
+  node->lineNumber = scriptLineNumber;
   return node;
 }
 

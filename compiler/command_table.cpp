@@ -128,6 +128,27 @@ void parseShape(char* line) {
   parseFixedShape(line, shape);
 }
 
+// The shape each fixed-shape parser takes, for commandArgumentChecks.
+struct ShapedParser {
+  CommandParser parser;
+  const CommandShape* shape;
+};
+const ShapedParser shapedParsers[] = {
+    {parseShape<slotPairShape>, &slotPairShape},
+    {parseShape<slotTripleShape>, &slotTripleShape},
+    {parseShape<bitmapShowShape>, &bitmapShowShape},
+    {parseShape<bgmLoadShape>, &bgmLoadShape},
+    {parseShape<bgmPairShape>, &bgmPairShape},
+    {parseShape<menuShape>, &menuShape},
+    {parseShape<numberTripleShape>, &numberTripleShape},
+    {parseShape<numberPairShape>, &numberPairShape},
+    {parseShape<ifShape>, &ifShape},
+    {parseShape<namePairShape>, &namePairShape},
+    {parseShape<setTextPosShape>, &setTextPosShape},
+    {parseShape<animPlayShape>, &animPlayShape},
+    {parseShape<windowSizeShape>, &windowSizeShape},
+};
+
 }  // namespace
 
 // The executor table and the interpreter step use the same indices: the order is fixed.
@@ -204,6 +225,14 @@ int findCommand(const char* name) {
     if (strcmp(name, commandNames[index]) == 0) return index;
   }
   return -1;
+}
+
+const char* commandArgumentChecks(int index) {
+  if (index < 0 || index >= commandCount) return nullptr;
+  for (const ShapedParser& entry : shapedParsers) {
+    if (entry.parser == commandParsers[index]) return entry.shape->checks;
+  }
+  return nullptr;
 }
 
 bool checkNumber(const char* text) {

@@ -28,6 +28,8 @@ struct CommandNode {
   HWND window;        // mainWindow when the node was made; the window commands act on it
   int argCount;       // filled slots, 1 to 20; slots from argCount on are null
   CommandNode* next;  // the following node, null at the tail
+  int lineNumber;     // the script line the node was read from, for tools that tell where a
+                      // story stands (torvane-run); the player never reads it
 };
 
 extern CommandNode* commandList;  // head of the compiled script, null when empty
@@ -61,6 +63,9 @@ typedef void (*CommandParser)(char* line);
 extern const char* const commandNames[commandCount];
 extern const CommandParser commandParsers[commandCount];
 int findCommand(const char* name);
+// What a command's parser checks in arguments 1 on, one letter each: '-' nothing, 'N' a number,
+// 'S' a slot number below 10; null for the commands whose parser checks none. For tools.
+const char* commandArgumentChecks(int index);
 bool checkNumber(const char* text);
 bool parseTokens(char* line, char** args, int n);
 void requireArgument(const char* token, char** args, int n);

@@ -44,6 +44,8 @@ bool interpreterStep(CommandNode** current) {
   // Past the last node, in an empty list, or after a jump to a label on the last line there is
   // nothing to run. The script then stays idle; picture and window stay as they are.
   if (!*current) return false;
+  // From here the step runs a node or settles a choice: either may change what the frame draws.
+  markPictureChanged();
 
   if (lastCommandIndex == commandIndexIf) {
     CommandNode* ifNode = *current;

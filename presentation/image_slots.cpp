@@ -24,13 +24,16 @@ bool isLeadByte(unsigned char c) {
 }
 
 // "<name>を読み込むことができませんでした" in a 256-byte buffer. A name too long to fit with the
-// suffix keeps as many whole characters from its start as fit.
+// suffix keeps as many whole characters from its start as fit. A lead byte without its trail
+// byte at the end of the name is left out: it would pair with the suffix's first byte.
 void composeLoadFailure(const char* name, char* message) {
   size_t suffixLength = strlen(textLoadFailedSuffix);
   size_t room = messageBufferSize - 1 - suffixLength;
   size_t kept = 0;
   while (name[kept]) {
-    size_t width = (isLeadByte((unsigned char)name[kept]) && name[kept + 1]) ? 2 : 1;
+    bool lead = isLeadByte((unsigned char)name[kept]);
+    if (lead && !name[kept + 1]) break;
+    size_t width = lead ? 2 : 1;
     if (kept + width > room) break;
     kept += width;
   }
@@ -54,6 +57,7 @@ void freeSurface(HDC* dc, HBITMAP* bitmap, HGDIOBJ* oldObject) {
 }  // namespace
 
 void resetImageSlots() {
+  markPictureChanged();
   for (ImageSlot& slot : imageSlots) {
     slot.loaded = 0;
     slot.visible = 0;
@@ -78,6 +82,7 @@ bool createSurface(ImageSlot* record, int32_t width, int32_t height) {
   record->bitmap = bitmap;
   record->oldBitmap = oldBitmap;
   record->hasMask = 0;
+  markPictureChanged();
   // Text drawn on the surface leaves the pixels between the glyphs as they were.
   SetBkMode(imageDC, TRANSPARENT);
   SetTextColor(imageDC, 0xFFFFFF);

@@ -36,18 +36,18 @@ void drawChoice(HDC screen, const Choice& choice, COLORREF color) {
   if (choice.text) TextOutA(screen, choice.x, choice.y, choice.text, choice.length);
 }
 
+Choice firstChoice() {
+  return {textLine1, textPos1.x, textPos1.y, textLine1 ? int32_t(strlen(textLine1)) : 0};
+}
+
+Choice secondChoice() {
+  return {textLine2, textPos2.x, textPos2.y, textLine2 ? int32_t(strlen(textLine2)) : 0};
+}
+
 void drawMenu(HDC screen) {
-  const Choice first = {textLine1, textPos1.x, textPos1.y,
-                        textLine1 ? int32_t(strlen(textLine1)) : 0};
-  const Choice second = {textLine2, textPos2.x, textPos2.y,
-                         textLine2 ? int32_t(strlen(textLine2)) : 0};
-  // The first choice is tested first, so it wins where the two boxes overlap.
-  uint8_t selection = 0;
-  if (cursorOnChoice(first)) {
-    selection = 1;
-  } else if (cursorOnChoice(second)) {
-    selection = 2;
-  }
+  const Choice first = firstChoice();
+  const Choice second = secondChoice();
+  uint8_t selection = choiceUnderCursor();
   menuSelection = selection;
   // The colour is left as the last choice set it: red after selection 2, which a message drawn
   // before the next text line inherits.
@@ -67,6 +67,7 @@ const char* textLine2;
 uint8_t menuSelection;
 
 void resetTextState() {
+  markPictureChanged();
   textPos1 = defaultTextPos1;
   textPos2 = defaultTextPos2;
   textLine1 = nullptr;
@@ -84,6 +85,13 @@ void drawTextOverlay() {
   }
   if (!textLine1) return;
   DrawTextA(screen, textLine1, int(strlen(textLine1)), &messageRect, messageFormat);
+}
+
+uint8_t choiceUnderCursor() {
+  // The first choice is tested first, so it wins where the two boxes overlap.
+  if (cursorOnChoice(firstChoice())) return 1;
+  if (cursorOnChoice(secondChoice())) return 2;
+  return 0;
 }
 
 bool cursorInBox(HWND window, int32_t x, int32_t y, int32_t width, int32_t height) {

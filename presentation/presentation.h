@@ -55,8 +55,14 @@ void releaseImage(ImageSlot* record);
 void presentToDC(HDC dc);
 void presentToWindow();
 
-// Frame composition: one interpreter step, the slots, the overlay.
-void composeFrame();
+// Frame composition: one interpreter step, the slots, the overlay. Returns true when the virtual
+// screen was drawn, false when the frame drew nothing because it would have drawn exactly what
+// the screen already holds (or the frame ended early).
+bool composeFrame();
+// Says that what the next frame draws may differ from the last composition: a new virtual screen,
+// or a change to a slot, the text or the menu. Kept by the composition; the interpreter step
+// marks every step that runs a node, so that no executor has to remember it.
+void markPictureChanged();
 
 // Message text and choice menu.
 struct TextBox {
@@ -81,6 +87,7 @@ extern uint8_t menuSelection;     // 0 none, 1 the first choice, 2 the second, u
 
 void resetTextState();
 void drawTextOverlay();
+uint8_t choiceUnderCursor();
 bool cursorInBox(HWND window, int32_t x, int32_t y, int32_t width, int32_t height);
 
 #endif

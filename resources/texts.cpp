@@ -25,6 +25,9 @@ const char textLoadFailedSuffix[] =  // を読み込むことができません�
 const char textSurfaceFailed[] =  // 仮想画面の作成に失敗しました
     "\x89\xBC\x91z\x89\xE6\x96\xCA\x82\xCC\x8D\xEC\x90\xAC\x82\xC9\x8E\xB8\x94s\x82\xB5\x82\xDC"
     "\x82\xB5\x82\xBD";
+const char formatScriptCannotOpen[] =  // %s\nスクリプトファイルを開くことができませんでした
+    "%s\n\x83X\x83N\x83\x8A\x83v\x83g\x83t\x83@\x83" "C\x83\x8B\x82\xF0\x8AJ\x82\xAD\x82\xB1\x82\xC6"
+    "\x82\xAA\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x82\xC5\x82\xB5\x82\xBD";
 const char windowClassName[] = "Torvane";
 const char windowTitle[] = "Torvane ver1.03";
 const char menuResourceName[] = "Menu";
@@ -48,6 +51,7 @@ const SystemText systemTexts[] = {
     SYSTEM_TEXT(textStopFailed, "実行中のスクリプトを停止できませんでした"),
     SYSTEM_TEXT(textLoadFailedSuffix, "を読み込むことができませんでした"),
     SYSTEM_TEXT(textSurfaceFailed, "仮想画面の作成に失敗しました"),
+    SYSTEM_TEXT(formatScriptCannotOpen, "%s\nスクリプトファイルを開くことができませんでした"),
     SYSTEM_TEXT(windowClassName, "Torvane"),
     SYSTEM_TEXT(windowTitle, "Torvane ver1.03"),
     SYSTEM_TEXT(menuResourceName, "Menu"),

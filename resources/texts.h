@@ -12,6 +12,7 @@ extern const char formatScriptTooLong[];    // sprintf format: the line limit, s
 extern const char textStopFailed[];         // the running script did not stop for an Open
 extern const char textLoadFailedSuffix[];   // follows the image name of a bitmap that failed
 extern const char textSurfaceFailed[];      // the virtual screen could not be made
+extern const char formatScriptCannotOpen[];  // sprintf format: a script named on the command line
 extern const char windowClassName[];        // the main window's class
 extern const char windowTitle[];            // the main window's start-up title
 extern const char menuResourceName[];       // the class's menu resource

@@ -39,6 +39,16 @@ void waitForNextFrame(DWORD start) {
   }
 }
 
+// Presents the virtual screen, then looks at this thread's message queue, which is empty: a
+// window layer may copy what a thread drew into a window DC to the screen only when some thread
+// of the program looks at its messages (Wine does), and the main thread sleeps in GetMessageA
+// until input comes. Looking here has the frame shown now rather than at the next input.
+void showFrame() {
+  presentToWindow();
+  MSG message;
+  PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+}
+
 DWORD endFrameThread() {
   timeEndPeriod(1);
   return 0;
@@ -138,10 +148,12 @@ DWORD WINAPI frameThreadProc(LPVOID) {
     DWORD start = timeGetTime();
     if (frameStopRequested) return endFrameThread();
     if (appActive != 0) {
-      composeFrame();
+      bool drawn = composeFrame();
       // The frame may have sent messages; after a stop nothing more is drawn or touched.
       if (frameStopRequested) return endFrameThread();
-      presentToWindow();
+      // A frame that drew nothing leaves the window showing the screen already: it was shown
+      // after the frame that drew it, and the window repaints itself from it (WM_PAINT).
+      if (drawn) showFrame();
     }
     waitForNextFrame(start);
   }

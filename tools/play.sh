@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the Linux player with its demo story and starts it. The demo
-# is build/linux/tools/demo.spt, beside the player: choose it with ファイル > 開く (File > Open).
+# Installs what is missing, builds the Linux player with its demo story and starts it with the
+# demo (build/linux/tools/demo.spt, beside the player) open.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,5 +12,5 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "play: built build/linux/tools/torvane; start it on a desktop (no display here)" >&2
   exit 1
 fi
-echo "play: starting the player; open build/linux/tools/demo.spt with ファイル > 開く"
-exec build/linux/tools/torvane
+echo "play: starting the player with the demo story; click in the window to begin"
+exec build/linux/tools/torvane build/linux/tools/demo.spt

@@ -3,18 +3,23 @@
 // the compiled command list goes to standard output, one node per line. Texts are CP932 inside
 // the player and UTF-8 here, with escapes for bytes that would not read back:
 //   \\ \t \r \n, and \xNN for any other byte below 0x20 or any byte that is not valid CP932.
-// Exit status: 0 no message box, 1 at least one, 2 the script could not be opened.
+// After the messages come the warnings of script_lint.cpp, "FILE:LINE: warning: TEXT [kind]".
+// Exit status: 0 no message box, 1 at least one (or a warning under --werror), 2 the script
+// could not be opened or the command line is wrong.
 // Linux only: it sees the message boxes through the headless window backend.
 #include <errno.h>
 #include <iconv.h>
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <string>
 
 #include "compiler/compiler.h"
 #include "platform/linux/headless.h"
+#include "platform/linux/layer.h"
 #include "shell/shell.h"
+#include "tools/script_lint.h"
 
 namespace {
 
@@ -64,7 +69,8 @@ void appendHexEscape(unsigned char b, std::string* out) {
   out->append(escape);
 }
 
-// A CP932 text as one line of UTF-8 that cannot be mistaken for another.
+}  // namespace
+
 std::string escapedUtf8(const char* text, size_t length) {
   std::string out;
   size_t i = 0;
@@ -101,8 +107,10 @@ std::string escapedUtf8(const char* text, size_t length) {
   return out;
 }
 
+namespace {
+
 std::string escapedUtf8(const std::string& text) {
-  return escapedUtf8(text.data(), text.size());
+  return ::escapedUtf8(text.data(), text.size());
 }
 
 void printMessageBox(const HeadlessMessageBox& box) {
@@ -116,7 +124,7 @@ void printList() {
     std::string line = std::to_string(node->argCount);
     for (int i = 0; i < node->argCount; ++i) {
       line += '\t';
-      line += escapedUtf8(node->args[i], strlen(node->args[i]));
+      line += ::escapedUtf8(node->args[i], strlen(node->args[i]));
     }
     printf("%s\n", line.c_str());
   }
@@ -139,21 +147,80 @@ bool cp932Path(const char* utf8, std::string* out) {
   return true;
 }
 
+const char* const usageText =
+    "usage: torvane-check [--list] [--werror] [--no-warn=KIND]... [--base DIR] FILE.spt\n";
+
 int usage() {
-  fprintf(stderr, "usage: torvane-check [--list] FILE.spt\n");
+  fputs(usageText, stderr);
   return 2;
+}
+
+int help() {
+  printf("%s", usageText);
+  printf("Compiles a script as the player does. Its messages go to standard error as\n"
+         "CAPTION: TEXT, then warnings as FILE:LINE: warning: TEXT [KIND].\n"
+         "  --list          print the compiled commands on standard output\n"
+         "  --werror        exit 1 when there is a warning\n"
+         "  --no-warn=KIND  leave out one kind of warning (all: every kind); kinds:\n"
+         "                 ");
+  for (int kind = 0; kind < warningKindCount; ++kind) printf(" %s", warningNames[kind]);
+  printf("\n"
+         "  --base DIR      the folder the script's file names are relative to (default:\n"
+         "                  the script's folder)\n"
+         "Exit status: 0 no message, 1 a message (or a warning with --werror), 2 the script\n"
+         "cannot be opened.\n");
+  return 0;
+}
+
+// The whole script file, as the reader will read it.
+bool readWhole(const char* path, std::string* bytes) {
+  FILE* file = openNamedFile(path, "rb");
+  if (!file) return false;
+  char chunk[65536];
+  size_t got;
+  while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) bytes->append(chunk, got);
+  fclose(file);
+  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   bool list = false;
+  bool werror = false;
+  bool warn[warningKindCount];
+  for (bool& on : warn) on = true;
+  const char* base = nullptr;
   const char* file = nullptr;
+  bool options = true;
   for (int i = 1; i < argc; ++i) {
-    if (strcmp(argv[i], "--list") == 0 && !list) {
+    const char* argument = argv[i];
+    if (options && strcmp(argument, "--") == 0) {
+      options = false;
+    } else if (options && strcmp(argument, "--help") == 0) {
+      return help();
+    } else if (options && strcmp(argument, "--version") == 0) {
+      printf("torvane-check %s\n", TORVANE_VERSION);
+      return 0;
+    } else if (options && strcmp(argument, "--list") == 0 && !list) {
       list = true;
+    } else if (options && strcmp(argument, "--werror") == 0) {
+      werror = true;
+    } else if (options && strncmp(argument, "--no-warn=", 10) == 0) {
+      const char* name = argument + 10;
+      int kind = findWarningKind(name);
+      if (strcmp(name, "all") == 0) {
+        for (bool& on : warn) on = false;
+      } else if (kind >= 0) {
+        warn[kind] = false;
+      } else {
+        fprintf(stderr, "torvane-check: no warning is called %s\n", name);
+        return usage();
+      }
+    } else if (options && strcmp(argument, "--base") == 0 && i + 1 < argc && !base) {
+      base = argv[++i];
     } else if (!file) {
-      file = argv[i];
+      file = argument;
     } else {
       return usage();
     }
@@ -171,23 +238,55 @@ int main(int argc, char** argv) {
     fprintf(stderr, "torvane-check: %s: the player cannot open a script by this name\n", file);
     return 2;
   }
-  FILE* script = openNamedFile(path.c_str(), "rb");
-  if (!script) {
+  std::string bytes;
+  if (!readWhole(path.c_str(), &bytes)) {
     fprintf(stderr, "torvane-check: %s: cannot open: %s\n", file, strerror(errno));
     return 2;
   }
-  fclose(script);
+  // The story's files are looked for where the script is, unless told otherwise; the folder
+  // becomes current once the script is compiled, as the player's names are relative to it.
+  std::string folder = base ? base : nativePath(path.c_str());
+  if (!base) {
+    size_t slash = folder.find_last_of('/');
+    folder = slash == std::string::npos ? "." : folder.substr(0, slash + 1);
+  }
+  if (access(folder.c_str(), X_OK) != 0) {
+    fprintf(stderr, "torvane-check: %s: cannot use this folder: %s\n", folder.c_str(),
+            strerror(errno));
+    return 2;
+  }
 
   memcpy(scriptPath, path.c_str(), path.size() + 1);
   headlessSetMessageBoxHandler(printMessageBox);
   resetCommandList(commandList);
+  bool linting = false;
+  for (bool on : warn) linting |= on;
+  if (linting) beginNodeNotes();
   compileScript(scriptPath);
+  if (linting) endNodeNotes();
   headlessSetMessageBoxHandler(nullptr);
 
   if (list) printList();
   fflush(stdout);
+  if (chdir(folder.c_str()) != 0) {
+    fprintf(stderr, "torvane-check: %s: cannot use this folder: %s\n", folder.c_str(),
+            strerror(errno));
+    return 2;
+  }
+
+  int warnings = 0;
+  std::vector<ScriptWarning> found;
+  if (linting) found = lintScript(bytes, scriptLineNumber);
+  for (const ScriptWarning& warning : found) {
+    if (!warn[warning.kind]) continue;
+    ++warnings;
+    fprintf(stderr, "%s:%d: warning: %s [%s]\n", file, warning.line, warning.text.c_str(),
+            warningNames[warning.kind]);
+  }
+  fflush(stderr);
+
   freeCommandList(commandList);
   resetCommandList(commandList);
   iconv_close(fromCp932);
-  return messageBoxCount > 0 ? 1 : 0;
+  return messageBoxCount > 0 || (werror && warnings > 0) ? 1 : 0;
 }

@@ -19,6 +19,8 @@
 #include "platform/linux/headless.h"
 #include "platform/linux/layer.h"
 #include "platform/windows_api.h"
+#include "compiler/compiler.h"
+#include "interpreter/interpreter.h"
 #include "presentation/presentation.h"
 #include "resources/menu.h"
 #include "shell/shell.h"
@@ -28,6 +30,7 @@ namespace {
 constexpr int exitEnded = 0;       // the program ended: its window closed
 constexpr int exitUsage = 2;       // the command line or the files given were wrong
 constexpr int exitFrameLimit = 3;  // --frames was reached with the window still open
+constexpr int exitStalled = 4;     // no --frames, and the story waits for what no event gives
 constexpr DWORD frameTicks = 31;   // a frame starts at the first reading > start + 30
 
 struct ClientPoint {
@@ -192,17 +195,20 @@ bool writePng(const std::string& path) {
 // ---------------------------------------------------------------------------------------------
 // The command line
 
-void usage() {
-  fprintf(stderr,
+void usage(FILE* out) {
+  fprintf(out,
           "usage: torvane-run [options] SCRIPT.spt\n"
-          "  --base DIR          directory treated as the player's own (default: torvane-run's)\n"
-          "  --frames N          stop after N frames (exit status 3)\n"
+          "  --base DIR          directory treated as the player's own (default: the script's,\n"
+          "                      or torvane-run's when the script lies below it)\n"
+          "  --frames N          stop after N frames (exit status 3); without it a story that\n"
+          "                      waits for a click no event gives stops (exit status 4)\n"
           "  --click F[:X,Y]     left click before frame F, at client X,Y when given\n"
           "  --click-every N     a left click before every Nth frame\n"
           "  --cursor F:X,Y      move the cursor to client X,Y before frame F\n"
           "  --inactive F1-F2    the application is inactive from frame F1 to F2\n"
           "  --png F:FILE        write the 640x480 virtual screen after frame F\n"
-          "  --log FILE          write events as JSON lines\n");
+          "  --log FILE          write events as JSON lines\n"
+          "  --help, --version   print this help or the version and exit\n");
 }
 
 bool parseFrame(const char* text, long* frame, const char** rest) {
@@ -229,6 +235,14 @@ bool parsePoint(const char* text, int* x, int* y) {
 bool parseOptions(int argc, char** argv, Options* options) {
   for (int i = 1; i < argc; ++i) {
     std::string option = argv[i];
+    if (option == "--help") {
+      usage(stdout);
+      exit(exitEnded);
+    }
+    if (option == "--version") {
+      printf("torvane-run %s\n", TORVANE_VERSION);
+      exit(exitEnded);
+    }
     bool hasValue = i + 1 < argc;
     const char* value = hasValue ? argv[i + 1] : "";
     const char* rest;
@@ -342,23 +356,78 @@ bool ended(HANDLE winMainThread) {
   return WaitForSingleObject(winMainThread, 0) == WAIT_OBJECT_0;
 }
 
+// The last frame before which or after which the schedule does something; clicks given every
+// few frames never end.
+long lastScheduledFrame(const Options& options) {
+  long last = 0;
+  for (const ClickEvent& click : options.clicks) last = std::max(last, click.frame);
+  for (const CursorEvent& cursor : options.cursors) last = std::max(last, cursor.frame);
+  for (const InactiveSpan& span : options.inactive) last = std::max(last, span.last + 1);
+  for (const PngEvent& png : options.pngs) last = std::max(last, png.frame);
+  return last;
+}
+
+// The node whose step made the script stop: the pending choice's if, a jmp (whose step began
+// the frame: before), or else the node before the current one (a message or text_show line).
+const CommandNode* waitingNode(const CommandNode* before) {
+  if (lastCommandIndex == commandIndexIf) return currentCommand;
+  if (lastCommandIndex == commandIndexJmp) return before;
+  const CommandNode* node = commandList;
+  while (node && node->next != currentCommand) node = node->next;
+  return node;
+}
+
+// Between frames, with the frame thread waiting: true when the story can go no further without
+// a click (or has nothing left to run), and then says where it stands on standard error.
+bool reportStall(bool started, const CommandNode* before, long frame) {
+  const char* problem = nullptr;
+  if (!frameThread || WaitForSingleObject(frameThread, 0) == WAIT_OBJECT_0) {
+    problem = "no script runs";
+  } else if (scriptFinished) {
+    return false;  // its WM_CLOSE is on its way
+  } else if (runEnabled) {
+    if (currentCommand) return false;
+    problem = "the story has run past its last line without script_end";
+  } else if (!started) {
+    problem = "the story waits for its first click, and no scheduled event gives it";
+  }
+  if (problem) {
+    fprintf(stderr, "torvane-run: after frame %ld %s (exit status %d)\n", frame, problem,
+            exitStalled);
+    return true;
+  }
+  const CommandNode* node = waitingNode(before);
+  fprintf(stderr,
+          "torvane-run: after frame %ld the story waits for %s at line %d of %s, and no "
+          "scheduled event gives it (exit status %d)\n",
+          frame, lastCommandIndex == commandIndexIf ? "a choice" : "a click",
+          node ? node->lineNumber : 0, cp932ToUtf8(scriptPath).c_str(), exitStalled);
+  return true;
+}
+
 int run(const Options& options, HANDLE winMainThread) {
   // Frame 1's events come after the Open: the new frame thread has compiled the script and
   // waits at its first clock reading until the clock is first advanced.
   PostMessageA(mainWindow, WM_COMMAND, IDM_FILE_OPEN, 0);
   headlessWaitIdle();
+  const bool mayStall = options.frameLimit == 0 && options.clickEvery == 0;
+  const long lastEvent = lastScheduledFrame(options);
+  bool started = false;  // some step of the script has run
   for (long frame = 1;; ++frame) {
     if (ended(winMainThread)) return exitEnded;
     if (options.frameLimit > 0 && frame > options.frameLimit) return exitFrameLimit;
     deliverEvents(options, frame);
     headlessWaitIdle();
     currentFrame = frame;
+    const CommandNode* before = currentCommand;
     // The tick: the frame thread's wait ends when the clock reads 31 after the last start.
     headlessAdvanceClock(frame == 1 ? 0 : 1);
     for (const PngEvent& png : options.pngs) {
       if (png.frame == frame && !writePng(png.file)) return exitUsage;
     }
     if (ended(winMainThread)) return exitEnded;
+    started = started || currentCommand != before;
+    if (mayStall && frame >= lastEvent && reportStall(started, before, frame)) return exitStalled;
     headlessAdvanceClock(frameTicks - 1);  // up to the moment before the next tick
   }
 }
@@ -370,7 +439,7 @@ int main(int argc, char** argv) {
   setenv("SDL_AUDIODRIVER", "dummy", 0);
   Options options;
   if (!parseOptions(argc, argv, &options)) {
-    usage();
+    usage(stderr);
     return exitUsage;
   }
   std::string scriptName;
@@ -386,6 +455,10 @@ int main(int argc, char** argv) {
     }
     // The player takes the executable's directory from its module name.
     headlessSetModuleFileName((baseName + "/torvane.exe").c_str());
+  } else {
+    // As the player does: a story outside our folder tree finds its files beside its script.
+    char absolute[PATH_MAX];
+    if (realpath(options.script.c_str(), absolute)) layerNoteOpenedScript(absolute);
   }
   if (!options.logPath.empty()) {
     logFile = fopen(options.logPath.c_str(), "wb");

@@ -68,6 +68,10 @@ std::string cp932ToUtf8(const char* text, size_t length) {
 
 std::string cp932ToUtf8(const char* text) { return cp932ToUtf8(text, text ? strlen(text) : 0); }
 
+bool cp932ToUtf8Exactly(const char* text, std::string* out) {
+  return convert(toUtf8(), text, text ? strlen(text) : 0, out, nullptr);
+}
+
 bool utf8ToCp932(const std::string& text, std::string* out) {
   return convert(toCp932(), text.data(), text.size(), out, nullptr);
 }

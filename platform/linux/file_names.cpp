@@ -1,8 +1,10 @@
 // The one place where a Windows file name becomes a native path. Scripts written on Windows name
 // their files with '\' separators, in CP932, in whatever letter case; they must play unchanged.
 #include <dirent.h>
+#include <fcntl.h>
 #include <glib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -44,8 +46,10 @@ std::string matchEntry(const std::string& directory, const std::string& name) {
 }  // namespace
 
 std::string nativePath(const char* windowsName) {
-  // After the conversion no trail byte is left, so every '\' is a separator.
-  std::string path = cp932ToUtf8(windowsName);
+  // After the conversion no trail byte is left, so every '\' is a separator. A name with bytes
+  // that are not CP932 could only be guessed at (a U+FFFD in its place would name another file).
+  std::string path;
+  if (!cp932ToUtf8Exactly(windowsName, &path)) return std::string();
   for (char& c : path) {
     if (c == '\\') c = '/';
   }
@@ -73,8 +77,19 @@ std::string nativePath(const char* windowsName) {
 FILE* openNamedFile(const char* name, const char* mode) {
   if (!name) return nullptr;
   std::string path = nativePath(name);
-  // Windows cannot open a directory as a file; glibc can, and its length would be nonsense.
+  if (mode[0] != 'r') return fopen(path.c_str(), mode);
+  // Only a regular file is opened for reading. The open itself must not wait: a FIFO would block
+  // until a writer came, a device may never end, and the frame thread that reads story files
+  // must stay stoppable. A directory, which glibc would open, is refused as Windows refuses it.
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
   struct stat info;
-  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return nullptr;
-  return fopen(path.c_str(), mode);
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  FILE* file = fdopen(fd, mode);
+  if (!file) close(fd);
+  return file;
 }

@@ -1,34 +1,46 @@
-// Bitmap and icon files: LoadImageA. Files are decoded with GdkPixbuf; this file reads only the
-// BMP header itself, to refuse what Windows would not load before anything large is allocated,
-// and to give the DIB section the file's own pixel format (bit depth, colour masks, palette).
+// Bitmap and icon files: LoadImageA. BMP files are decoded here, straight into a DIB section of
+// the file's own pixel format (bit depth, colour masks, colour table), at a cost proportional to
+// the file; icons are decoded with GdkPixbuf. What Windows would not load, and what would cost
+// far more than any picture a story can show, is refused before anything large is allocated.
 //
 // A BMP becomes a bottom-up DIB section of the file's bit depth:
-// - 24 and 32 bpp keep their colours (32 bpp as 0x00RRGGBB: the file's fourth byte is dropped);
-// - 16 bpp keeps its masks (555 when the file has none); GdkPixbuf widens 5- and 6-bit values by
-//   repeating their bits as Windows does, and the values are packed back into the file's fields,
-//   so the 16-bit pixels are the file's own and widen again exactly as on Windows;
-// - 1, 4 and 8 bpp, RLE8 and RLE4 keep the file's colour table; each decoded colour is mapped
-//   back to its index, and pixels an RLE delta skipped (which GdkPixbuf leaves transparent) take
-//   index 0, as they do when Windows expands RLE data into a zeroed section.
+// - 1, 4, 8, 16 and 24 bpp keep the file's rows as they are (16 bpp with its masks, 555 when the
+//   file has none), so every pixel converts later exactly as on Windows;
+// - 32 bpp becomes 0x00RRGGBB: each field of the file's masks gives its top 8 bits (fewer bits
+//   widen by repeating them), and the fourth byte is dropped;
+// - RLE8 and RLE4 expand into a zeroed section: pixels a delta or an end of line skipped keep
+//   index 0, as on Windows; runs that overshoot a row are cut at its end.
+// Owns no state. Depends on gdi.cpp (newBitmap), gdi_blit.cpp (pixel access), file_names.cpp.
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/linux/gdi_objects.h"
 #include "platform/linux/layer.h"
+#include "platform/windows_api.h"
 
 namespace {
 
-// Limits that keep a hostile or broken file from costing much: the player shows 640x480 pictures
-// and frame strips of them.
-constexpr long maxImageFileBytes = 64L << 20;
-constexpr int64_t maxImagePixels = int64_t(4096) * 4096;
-constexpr int maxImageSide = 16384;
+// A story shows pictures on a 640x480 screen, whole or as cells of frame strips. A slot keeps
+// the picture, its mask and a masked copy (about 12 bytes a pixel with 32-bpp pictures), so
+// 8 Mpixels (27 full-screen cells) keeps one load under about 130 MB and a second.
+constexpr int64_t maxImagePixels = int64_t(8) << 20;
+constexpr int maxImageSide = 16384;  // a strip of 25 full-screen cells side by side
+// The largest file such a picture needs (32 bpp), with room for headers and colour tables.
+constexpr long maxImageFileBytes = long(maxImagePixels * 4) + (64L << 10);
+// RLE data fills at most 255 pixels with two bytes, yet a few bytes (end of line, end of bitmap,
+// deltas) may leave the rest of a picture at colour 0. Up to a full screen that is allowed; a
+// larger picture must have data that could fill it, so a 1 KB file never costs 100 MB.
+constexpr int64_t rleFreePixels = 640 * 480;
+constexpr int64_t rlePixelsPerByte = 256;
+// Windows shows icons of up to 256x256; images larger than four times that are refused before
+// they are decoded, as are directories longer than any icon tool writes.
+constexpr int maxIconSide = 1024;
+constexpr int maxIconImages = 64;
 
 uint16_t read16(const std::string& bytes, size_t at) {
   return uint16_t(uint8_t(bytes[at]) | (uint8_t(bytes[at + 1]) << 8));
@@ -37,10 +49,14 @@ uint32_t read32(const std::string& bytes, size_t at) {
   return uint32_t(uint8_t(bytes[at])) | (uint32_t(uint8_t(bytes[at + 1])) << 8) |
          (uint32_t(uint8_t(bytes[at + 2])) << 16) | (uint32_t(uint8_t(bytes[at + 3])) << 24);
 }
+uint32_t read32BigEndian(const std::string& bytes, size_t at) {
+  return (uint32_t(uint8_t(bytes[at])) << 24) | (uint32_t(uint8_t(bytes[at + 1])) << 16) |
+         (uint32_t(uint8_t(bytes[at + 2])) << 8) | uint32_t(uint8_t(bytes[at + 3]));
+}
 
+// The whole file, through the one opener of story files (regular files only, never waiting).
 bool readWholeFile(const char* windowsName, std::string* bytes) {
-  std::string path = nativePath(windowsName);
-  FILE* file = fopen(path.c_str(), "rb");
+  FILE* file = openNamedFile(windowsName, "rb");
   if (!file) return false;
   bool ok = fseek(file, 0, SEEK_END) == 0;
   long size = ok ? ftell(file) : -1;
@@ -73,9 +89,12 @@ GdkPixbuf* decode(const std::string& bytes, const char* loaderType) {
 struct BmpHeader {
   int width;
   int height;  // rows, positive
+  bool topDown;
   int bitsPerPixel;
   uint32_t compression;
-  PixelFormat format;
+  uint32_t pixelOffset;  // where the rows or the RLE data start
+  uint32_t fileMasks[3];  // red, green, blue fields of 32-bpp pixels
+  PixelFormat format;     // of the DIB section
   uint32_t colors[256];
 };
 
@@ -83,6 +102,10 @@ bool isContiguousMask(uint32_t mask) {
   if (!mask) return false;
   while (!(mask & 1)) mask >>= 1;
   return (mask & (mask + 1)) == 0;
+}
+
+int64_t storedRowBytes(int64_t width, int bits) {
+  return ((width * bits + 31) / 32) * 4;
 }
 
 bool readBmpHeader(const std::string& bytes, BmpHeader* header) {
@@ -106,6 +129,7 @@ bool readBmpHeader(const std::string& bytes, BmpHeader* header) {
     compression = read32(bytes, 30);
     colorsUsed = read32(bytes, 46);
   }
+  header->topDown = height < 0;
   if (height < 0) height = -height;
   if (width < 1 || height < 1 || width > maxImageSide || height > maxImageSide ||
       width * height > maxImagePixels) {
@@ -114,35 +138,45 @@ bool readBmpHeader(const std::string& bytes, BmpHeader* header) {
   header->width = int(width);
   header->height = int(height);
   header->compression = compression;
+  header->pixelOffset = pixelOffset;
   int bits = header->bitsPerPixel;
+  bool rle = compression == BI_RLE8 || compression == BI_RLE4;
   bool supported = (compression == BI_RGB && (bits == 1 || bits == 4 || bits == 8 || bits == 16 ||
                                               bits == 24 || bits == 32)) ||
                    (compression == BI_RLE8 && bits == 8) || (compression == BI_RLE4 && bits == 4) ||
                    (compression == BI_BITFIELDS && (bits == 16 || bits == 32));
-  if (!supported || (core && compression != BI_RGB)) return false;
+  // Compressed rows are always stored bottom-up.
+  if (!supported || (core && compression != BI_RGB) || (rle && header->topDown)) return false;
   if (pixelOffset >= bytes.size()) return false;
-  if (compression == BI_RGB || compression == BI_BITFIELDS) {
-    int64_t rowBytes = ((width * bits + 31) / 32) * 4;
-    if (int64_t(bytes.size() - pixelOffset) < rowBytes * height) return false;  // truncated
-  }
+  int64_t dataBytes = int64_t(bytes.size() - pixelOffset);
+  if (!rle && dataBytes < storedRowBytes(width, bits) * height) return false;  // truncated
+  if (rle && width * height > std::max(rleFreePixels, dataBytes * rlePixelsPerByte)) return false;
 
   PixelFormat& format = header->format;
   format = {};
   format.bitsPerPixel = bits;
   if (bits == 32) {
     format = pixelFormat32();
-  } else if (bits == 16) {
-    if (compression == BI_BITFIELDS) {
-      if (bytes.size() < 14 + 40 + 12) return false;
-      for (int i = 0; i < 3; ++i) format.masks[i] = read32(bytes, 14 + 40 + size_t(i) * 4);
-      for (uint32_t mask : format.masks) {
-        if (!isContiguousMask(mask) || mask > 0xFFFF) return false;
-      }
-    } else {
-      format.masks[0] = 0x7C00;
-      format.masks[1] = 0x03E0;
-      format.masks[2] = 0x001F;
+    uint32_t standard[3] = {0xFF0000, 0x00FF00, 0x0000FF};
+    for (int i = 0; i < 3; ++i) header->fileMasks[i] = standard[i];
+  }
+  if (compression == BI_BITFIELDS) {
+    // Masks follow an info header; larger headers hold them at the same place.
+    if (bytes.size() < 14 + 40 + 12) return false;
+    uint32_t masks[3];
+    for (int i = 0; i < 3; ++i) masks[i] = read32(bytes, 14 + 40 + size_t(i) * 4);
+    // Without a whole field for each colour the picture would be black or noise.
+    for (uint32_t mask : masks) {
+      if (!isContiguousMask(mask) || (bits == 16 && mask > 0xFFFF)) return false;
     }
+    for (int i = 0; i < 3; ++i) {
+      if (bits == 16) format.masks[i] = masks[i];
+      if (bits == 32) header->fileMasks[i] = masks[i];
+    }
+  } else if (bits == 16) {
+    format.masks[0] = 0x7C00;
+    format.masks[1] = 0x03E0;
+    format.masks[2] = 0x001F;
   } else if (bits <= 8) {
     size_t tableAt = 14 + size_t(headerSize);
     size_t entryBytes = core ? 3 : 4;
@@ -161,39 +195,100 @@ bool readBmpHeader(const std::string& bytes, BmpHeader* header) {
   return true;
 }
 
-// Fills the DIB section from the decoded picture, packing each colour into the file's format.
-void fillFromPixbuf(GdiBitmap* bitmap, GdkPixbuf* pixbuf) {
-  int channels = gdk_pixbuf_get_n_channels(pixbuf);
-  bool alpha = gdk_pixbuf_get_has_alpha(pixbuf);
-  int rowstride = gdk_pixbuf_get_rowstride(pixbuf);
-  const guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
-  const PixelFormat& format = bitmap->format;
-  ptrdiff_t rowStep = bitmap->bottomUp ? -ptrdiff_t(bitmap->widthBytes) : bitmap->widthBytes;
-  uint8_t* top = bitmap->bottomUp
-                     ? bitmap->bits + ptrdiff_t(bitmap->height - 1) * bitmap->widthBytes
-                     : bitmap->bits;
-  PixelView view = {top, rowStep, bitmap->width, bitmap->height, format};
-  bool palette = format.bitsPerPixel <= 8;
-  std::unordered_map<uint32_t, uint32_t> indexOf;  // colour -> first index holding it
-  if (palette) {
-    for (int i = format.colorCount - 1; i >= 0; --i) indexOf[format.colors[i]] = uint32_t(i);
-  }
-  for (int y = 0; y < bitmap->height; ++y) {
-    const guchar* source = pixels + ptrdiff_t(y) * rowstride;
-    for (int x = 0; x < bitmap->width; ++x, source += channels) {
-      uint32_t rgb = (uint32_t(source[0]) << 16) | (uint32_t(source[1]) << 8) | source[2];
-      uint32_t raw;
-      if (!palette) {
-        raw = rawFromRgb(format, rgb);
-      } else if (alpha && source[3] == 0) {
-        raw = 0;  // skipped by an RLE delta
-      } else {
-        auto found = indexOf.find(rgb);
-        raw = found != indexOf.end() ? found->second : rawFromRgb(format, rgb);
-      }
-      writePixelRaw(view, x, y, raw);
+// One field of a 32-bit pixel as 8 bits: its top 8 bits, or fewer bits repeated to fill 8.
+uint32_t fieldValue(uint32_t pixel, uint32_t mask) {
+  int shift = 0;
+  while (!((mask >> shift) & 1)) ++shift;
+  uint32_t field = mask >> shift;
+  int width = 0;
+  while ((field >> width) & 1) ++width;
+  uint32_t value = (pixel & mask) >> shift;
+  if (width >= 8) return value >> (width - 8);
+  uint32_t widened = 0;
+  for (int filled = 0; filled < 8; filled += width) widened = (widened << width) | value;
+  return widened >> ((8 + width - 1) / width * width - 8);
+}
+
+// Uncompressed rows: the file's own bytes, in the section's bottom-up order; 32-bit pixels are
+// rebuilt from their masks.
+void fillFromRows(GdiBitmap* bitmap, const std::string& bytes, const BmpHeader& header) {
+  size_t rowBytes = size_t(storedRowBytes(header.width, header.bitsPerPixel));
+  bool standard = header.fileMasks[0] == 0xFF0000 && header.fileMasks[1] == 0x00FF00 &&
+                  header.fileMasks[2] == 0x0000FF;
+  for (int row = 0; row < header.height; ++row) {
+    // Row 0 of the section is the picture's bottom row, as it is in a bottom-up file.
+    int fileRow = header.topDown ? header.height - 1 - row : row;
+    const uint8_t* source =
+        reinterpret_cast<const uint8_t*>(bytes.data()) + header.pixelOffset + fileRow * rowBytes;
+    uint8_t* dest = bitmap->bits + size_t(row) * size_t(bitmap->widthBytes);
+    if (header.bitsPerPixel != 32) {
+      memcpy(dest, source, rowBytes);
+      continue;
+    }
+    for (int x = 0; x < header.width; ++x, source += 4, dest += 4) {
+      uint32_t pixel = uint32_t(source[0]) | (uint32_t(source[1]) << 8) |
+                       (uint32_t(source[2]) << 16) | (uint32_t(source[3]) << 24);
+      uint32_t rgb = standard ? pixel & 0xFFFFFF
+                              : (fieldValue(pixel, header.fileMasks[0]) << 16) |
+                                    (fieldValue(pixel, header.fileMasks[1]) << 8) |
+                                    fieldValue(pixel, header.fileMasks[2]);
+      dest[0] = uint8_t(rgb);
+      dest[1] = uint8_t(rgb >> 8);
+      dest[2] = uint8_t(rgb >> 16);
+      dest[3] = 0;
     }
   }
+}
+
+void setIndex(GdiBitmap* bitmap, bool four, int x, int y, uint8_t index) {
+  uint8_t* row = bitmap->bits + size_t(y) * size_t(bitmap->widthBytes);
+  if (!four) {
+    row[x] = index;
+  } else if (x % 2 == 0) {
+    row[x / 2] = uint8_t((row[x / 2] & 0x0F) | (index << 4));
+  } else {
+    row[x / 2] = uint8_t((row[x / 2] & 0xF0) | (index & 0x0F));
+  }
+}
+
+// Expands RLE8 or RLE4 data into the zeroed section. Data that ends before the last row was
+// reached is a cut file: false. Work is bounded by the data: runs are cut at the row's end.
+bool fillFromRle(GdiBitmap* bitmap, const std::string& bytes, const BmpHeader& header) {
+  bool four = header.compression == BI_RLE4;
+  const uint8_t* data = reinterpret_cast<const uint8_t*>(bytes.data());
+  size_t at = header.pixelOffset;
+  size_t end = bytes.size();
+  int width = header.width, height = header.height;
+  int x = 0, y = 0;
+  while (y < height) {
+    if (at + 2 > end) return false;
+    int count = data[at], value = data[at + 1];
+    at += 2;
+    if (count > 0) {  // an encoded run: one index, or two alternating in RLE4
+      for (int i = 0; i < count && x < width; ++i, ++x) {
+        setIndex(bitmap, four, x, y, uint8_t(!four ? value : i % 2 ? value & 15 : value >> 4));
+      }
+    } else if (value == 0) {  // end of line
+      x = 0;
+      ++y;
+    } else if (value == 1) {  // end of bitmap
+      return true;
+    } else if (value == 2) {  // delta: right and up
+      if (at + 2 > end) return false;
+      x += data[at];
+      y += data[at + 1];
+      at += 2;
+    } else {  // an absolute run of value indices, padded to a 16-bit boundary
+      size_t length = four ? (size_t(value) + 1) / 2 : size_t(value);
+      if (at + length > end) return false;
+      for (int i = 0; i < value && x < width; ++i, ++x) {
+        uint8_t byte = data[at + (four ? i / 2 : i)];
+        setIndex(bitmap, four, x, y, uint8_t(!four ? byte : i % 2 ? byte & 15 : byte >> 4));
+      }
+      at += length + (length & 1);
+    }
+  }
+  return true;
 }
 
 // dibSection false makes the device-dependent 32-bpp bitmap Windows makes without
@@ -202,37 +297,89 @@ HANDLE loadBitmapFile(const char* name, bool dibSection) {
   std::string bytes;
   BmpHeader header;
   if (!readWholeFile(name, &bytes) || !readBmpHeader(bytes, &header)) return nullptr;
-  GdkPixbuf* pixbuf = decode(bytes, "bmp");
-  if (!pixbuf) return nullptr;
-  GdiBitmap* bitmap = nullptr;
-  if (gdk_pixbuf_get_width(pixbuf) == header.width &&
-      gdk_pixbuf_get_height(pixbuf) == header.height &&
-      gdk_pixbuf_get_colorspace(pixbuf) == GDK_COLORSPACE_RGB &&
-      gdk_pixbuf_get_bits_per_sample(pixbuf) == 8 && gdk_pixbuf_get_n_channels(pixbuf) >= 3) {
-    bitmap = dibSection ? newBitmap(header.width, header.height, header.format, true, true)
-                        : newBitmap(header.width, header.height, pixelFormat32(), false, false);
-    if (bitmap) fillFromPixbuf(bitmap, pixbuf);
+  GdiBitmap* bitmap = newBitmap(header.width, header.height, header.format, true, true);
+  if (!bitmap) return nullptr;
+  bool rle = header.compression == BI_RLE8 || header.compression == BI_RLE4;
+  if (rle && !fillFromRle(bitmap, bytes, header)) {
+    DeleteObject(reinterpret_cast<HBITMAP>(bitmap));
+    return nullptr;
   }
-  g_object_unref(pixbuf);
-  return bitmap;
+  if (!rle) fillFromRows(bitmap, bytes, header);
+  if (dibSection) return bitmap;
+
+  GdiBitmap* device = newBitmap(header.width, header.height, pixelFormat32(), false, false);
+  if (device) {
+    PixelView from = {bitmap->bits + ptrdiff_t(bitmap->height - 1) * bitmap->widthBytes,
+                      -ptrdiff_t(bitmap->widthBytes), bitmap->width, bitmap->height,
+                      bitmap->format};
+    PixelView to = {device->bits, device->widthBytes, device->width, device->height,
+                    device->format};
+    for (int y = 0; y < header.height; ++y) {
+      for (int x = 0; x < header.width; ++x) writePixelRaw(to, x, y, readPixelRgb(from, x, y));
+    }
+  }
+  DeleteObject(reinterpret_cast<HBITMAP>(bitmap));
+  return device;
+}
+
+
+// Whether an icon's image is a PNG stream (what icon tools write for large sizes) rather than
+// a BMP image without its file header.
+bool iconImageIsPng(const std::string& bytes, size_t at, size_t size) {
+  static const char signature[] = "\x89PNG\r\n\x1A\n";
+  return size >= 24 && memcmp(bytes.data() + at, signature, 8) == 0;
+}
+
+// Checks every entry of an icon directory before a decoder sees it: the image lies inside the
+// file and declares no more than maxIconSide a side. Sets pngAt/pngSize to the largest PNG image.
+bool checkIconDirectory(const std::string& bytes, size_t* pngAt, size_t* pngSize) {
+  // An icon directory: reserved 0, type 1, then at least one entry of 16 bytes.
+  int count = bytes.size() >= 6 ? read16(bytes, 4) : 0;
+  if (bytes.size() < 6 + 16 || read16(bytes, 0) != 0 || read16(bytes, 2) != 1 || count == 0 ||
+      count > maxIconImages || bytes.size() < 6 + size_t(count) * 16) {
+    return false;
+  }
+  *pngSize = 0;
+  uint32_t largestPng = 0;
+  for (int i = 0; i < count; ++i) {
+    size_t entry = 6 + size_t(i) * 16;
+    size_t size = read32(bytes, entry + 8), at = read32(bytes, entry + 12);
+    if (at >= bytes.size() || size > bytes.size() - at || size < 24) return false;
+    uint32_t width, height;
+    if (iconImageIsPng(bytes, at, size)) {
+      width = read32BigEndian(bytes, at + 16);
+      height = read32BigEndian(bytes, at + 20);
+      if (width * uint64_t(height) > largestPng) {
+        largestPng = width * height;
+        *pngAt = at;
+        *pngSize = size;
+      }
+    } else {
+      // GdkPixbuf sizes its buffers from the image's header: a colour count beyond any table
+      // would have it allocate gigabytes for a file of a hundred bytes.
+      if (size < 40 || read32(bytes, at) < 40 || read32(bytes, at + 32) > 256) return false;
+      width = read32(bytes, at + 4);
+      height = read32(bytes, at + 8) / 2;  // the colour rows and the AND mask
+    }
+    if (width < 1 || height < 1 || width > maxIconSide || height > maxIconSide) return false;
+  }
+  return true;
 }
 
 }  // namespace
 
 bool decodeIconFile(const char* name, std::vector<uint32_t>* argb, int* width, int* height) {
   std::string bytes;
-  if (!readWholeFile(name, &bytes)) return false;
-  // An icon directory: reserved 0, type 1, then at least one entry.
-  if (bytes.size() < 6 + 16 || read16(bytes, 0) != 0 || read16(bytes, 2) != 1 ||
-      read16(bytes, 4) == 0) {
-    return false;
-  }
+  size_t pngAt = 0, pngSize = 0;
+  if (!readWholeFile(name, &bytes) || !checkIconDirectory(bytes, &pngAt, &pngSize)) return false;
+  // GdkPixbuf's icon decoder reads only BMP images; a PNG image is decoded as a PNG file.
   GdkPixbuf* pixbuf = decode(bytes, "ico");
+  if (!pixbuf && pngSize) pixbuf = decode(bytes.substr(pngAt, pngSize), "png");
   if (!pixbuf) return false;
   int w = gdk_pixbuf_get_width(pixbuf);
   int h = gdk_pixbuf_get_height(pixbuf);
   int channels = gdk_pixbuf_get_n_channels(pixbuf);
-  bool ok = w > 0 && h > 0 && w <= 1024 && h <= 1024 && channels >= 3 &&
+  bool ok = w > 0 && h > 0 && w <= maxIconSide && h <= maxIconSide && channels >= 3 &&
             gdk_pixbuf_get_bits_per_sample(pixbuf) == 8;
   if (ok) {
     bool alpha = gdk_pixbuf_get_has_alpha(pixbuf);

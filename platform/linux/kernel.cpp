@@ -1,9 +1,13 @@
 // The kernel calls of the Linux layer: threads and their handles, thread identifiers, the
-// module's file name, the current directory, CP932 lead bytes and the last error. Owns the
-// layer's one lock and the bookkeeping of which threads are waiting, which the headless window
-// backend uses to move its virtual clock only when the program has nothing left to do.
+// module's file name (with the folder of a story that lies outside the player's, which stands
+// for the player's folder), the current directory, CP932 lead bytes, the last error and the real
+// clock's yield. Owns the layer's one lock and the bookkeeping of which threads are waiting,
+// which the headless window backend uses to move its virtual clock only when the program has
+// nothing left to do.
+#include <errno.h>
 #include <limits.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -52,6 +56,7 @@ thread_local DWORD lastError = 0;
 
 std::mutex moduleNameMutex;
 std::string moduleNameOverride;  // CP932; empty: the real executable
+std::string storyFolder;         // native; empty: stories resolve against the player's folder
 
 // Windows thread identifiers are non-zero multiples of 4.
 DWORD newThreadId() {
@@ -254,11 +259,48 @@ void headlessSetModuleFileName(const char* path) {
   moduleNameOverride = path ? path : "";
 }
 
+std::string storyFolderFor(const std::string& playerFolder, const std::string& script) {
+  std::string folder = script.substr(0, script.find_last_of('/') + 1);
+  if (folder.empty() || folder[0] != '/') {
+    char here[PATH_MAX];
+    if (!getcwd(here, sizeof here)) return "";
+    folder = std::string(here) + "/" + folder;
+  }
+  char realPlayer[PATH_MAX], realStory[PATH_MAX];
+  if (!realpath(playerFolder.c_str(), realPlayer) || !realpath(folder.c_str(), realStory)) {
+    return "";  // nothing to compare: the player's folder stands, as on Windows
+  }
+  std::string player = realPlayer, story = realStory;
+  if (player.back() != '/') player += '/';
+  if ((story + "/").compare(0, player.size(), player) == 0) return "";
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
+void layerNoteOpenedScript(const std::string& nativeScript) {
+  if (nativeScript.empty()) {
+    std::lock_guard<std::mutex> lock(moduleNameMutex);
+    storyFolder.clear();
+    return;
+  }
+  char native[PATH_MAX];
+  ssize_t length = readlink("/proc/self/exe", native, sizeof native - 1);
+  std::string player = length > 0 ? std::string(native, (size_t)length) : std::string("/");
+  std::string folder = storyFolderFor(player.substr(0, player.find_last_of('/') + 1), nativeScript);
+  std::lock_guard<std::mutex> lock(moduleNameMutex);
+  storyFolder = folder;
+}
+
+// On Linux a story need not lie beside the player: when the story being played lies outside
+// the player's folder tree, the player reports itself as lying beside the story's script, so
+// that the folder the player makes current, and every name the script gives, are the story's.
+// Stories are shipped with the player beside their script, so this finds the same files.
 DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
-  std::string name;
+  std::string name, story;
   {
     std::lock_guard<std::mutex> lock(moduleNameMutex);
     name = moduleNameOverride;
+    story = storyFolder;
   }
   if (name.empty()) {
     char native[PATH_MAX];
@@ -268,8 +310,10 @@ DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
       return 0;
     }
     native[length] = '\0';
+    std::string path = native;
+    if (!story.empty()) path = story + path.substr(path.find_last_of('/'));
     // A name with no CP932 form cannot be given as Windows would: report failure.
-    if (!utf8ToCp932(native, &name)) {
+    if (!utf8ToCp932(path, &name)) {
       setLastError(errorFileNotFound);
       return 0;
     }
@@ -314,4 +358,16 @@ MMRESULT timeBeginPeriod(UINT) {
 }
 MMRESULT timeEndPeriod(UINT) {
   return TIMERR_NOERROR;
+}
+
+void layerYieldUntilNextMillisecond() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  timespec next = {now.tv_sec, (now.tv_nsec / 1000000 + 1) * 1000000};
+  if (next.tv_nsec >= 1000000000) {
+    next.tv_sec += 1;
+    next.tv_nsec -= 1000000000;
+  }
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr) == EINTR) {
+  }
 }

@@ -18,14 +18,27 @@
 // CP932 bytes to UTF-8. Bytes that are not valid CP932 become U+FFFD, so this never fails.
 std::string cp932ToUtf8(const char* text, size_t length);
 std::string cp932ToUtf8(const char* text);
+// The same without replacement: false when some byte sequence is not CP932.
+bool cp932ToUtf8Exactly(const char* text, std::string* out);
 // UTF-8 to CP932; false when some character has no CP932 form (out is then unspecified).
 bool utf8ToCp932(const std::string& text, std::string* out);
 
 // ---------------------------------------------------------------------------------------------
 // File names (file_names.cpp): the one place that turns a Windows name into a native path.
 // '\' (never a trail byte) becomes '/', CP932 becomes UTF-8, and when the exact path does not
-// exist each component is matched case-insensitively, as Windows does.
+// exist each component is matched case-insensitively, as Windows does. A name that is not valid
+// CP932 names no file: its path is empty.
 std::string nativePath(const char* windowsName);
+
+// ---------------------------------------------------------------------------------------------
+// Where a story's files are found (kernel.cpp). A script that lies outside the player's folder
+// tree names its files relative to its own folder; inside it, relative to the player's folder.
+// storyFolderFor gives the script's folder (native, absolute, no trailing '/') in the first case
+// and "" in the second, or when either folder cannot be found. layerNoteOpenedScript is told of
+// every script the player opens ("" forgets it); from then on GetModuleFileNameA reports the player as lying in
+// that folder, so the working directory the player makes current is the story's.
+std::string storyFolderFor(const std::string& playerFolder, const std::string& script);
+void layerNoteOpenedScript(const std::string& nativeScript);
 
 // ---------------------------------------------------------------------------------------------
 // Window surfaces (gdi_window_surfaces.cpp): every window's client area is a 32-bpp surface that
@@ -88,6 +101,11 @@ void layerWaitIdle(std::unique_lock<std::mutex>& lock);
 // backend answers the messages still sent to it.
 extern void (*layerThreadEndHandler)(DWORD threadId);
 void setLastError(DWORD error);
+// Sleep(0) on the real clock: gives up the processor until the millisecond clock (CLOCK_MONOTONIC,
+// which timeGetTime reads) next changes. A loop that reads the clock between such yields, as the
+// frame wait does for its last millisecond, sees every reading it would have seen spinning, at
+// the cost of one wake-up per millisecond instead of a processor kept busy.
+void layerYieldUntilNextMillisecond();
 
 // Told of every sndPlaySoundA call before it is carried out (sound_sdl.cpp calls it; kernel.cpp
 // holds it), for torvane-run's log; null when nobody listens. imageLength is the length noted

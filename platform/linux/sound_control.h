@@ -3,6 +3,7 @@
 #ifndef TORVANE_PLATFORM_LINUX_SOUND_CONTROL_H
 #define TORVANE_PLATFORM_LINUX_SOUND_CONTROL_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 // The format every sound is converted to before it plays, and the device buffer.
@@ -20,6 +21,9 @@ void closeSoundDevice();
 // its next buffer, so that a tool reads what plays without waiting for the device. False, with
 // the buffer untouched, when no device is open.
 bool pullSoundOutput(void* buffer, int bytes);
+// Whether sndPlaySoundA would play this WAV file image: the decoding of a noted image, with
+// nothing kept and no device opened.
+bool soundImageDecodes(const void* image, size_t length);
 
 // Whether the device is open (false before the first call and when there is no device).
 bool soundDeviceOpen();

@@ -382,6 +382,18 @@ void noteSoundImage(const void* image, size_t length) {
   *row = decoded;
 }
 
+bool soundImageDecodes(const void* image, size_t length) {
+  {
+    std::lock_guard<std::mutex> hold(serviceMutex);
+    SDL_SetHint(SDL_HINT_WAVE_TRUNCATION, "strict");  // as noteSoundImage decodes
+  }
+  PreparedSound decoded;
+  SDL_zero(decoded);
+  if (!decodeImage(image, length, &decoded)) return false;
+  SDL_FreeWAV(decoded.samples);
+  return true;
+}
+
 void forgetSoundImage(const void* image) {
   if (!image) return;
   std::lock_guard<std::mutex> hold(serviceMutex);

@@ -859,6 +859,9 @@ BOOL GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
 
 BOOL PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags) {
   ensureDesktop();
+  // Only the desktop thread has windows and a queue here: any other thread's queue is empty, and
+  // GTK must not be run from it.
+  if (!onDesktopThread()) return FALSE;
   pumpDesktop();
   if (!nextMessage(msg, window, filterMin, filterMax, (removeFlags & PM_REMOVE) != 0)) {
     return FALSE;
@@ -1150,7 +1153,7 @@ DWORD timeGetTime(void) {
 
 void Sleep(DWORD milliseconds) {
   if (milliseconds == 0) {
-    std::this_thread::yield();
+    layerYieldUntilNextMillisecond();
     return;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));

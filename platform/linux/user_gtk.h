@@ -7,6 +7,7 @@
 #include <gtk/gtk.h>
 
 #include <functional>
+#include <string>
 
 #include "platform/linux/win32_subset.h"
 
@@ -28,5 +29,9 @@ GtkWindow* gtkWindowOf(HWND window);
 // Makes a toplevel of ours count for the application's activation (WM_ACTIVATEAPP): the main
 // window, message boxes and the Open dialog.
 void watchActivation(GtkWidget* toplevel);
+
+// The next GetOpenFileNameA returns this native path as if the user had chosen it, without
+// showing the dialog: how a story named on the command line is opened through File > Open.
+void answerNextOpenDialog(const std::string& nativePath);
 
 #endif

@@ -3,7 +3,8 @@
 // the frame thread blocks only that thread, while the desktop thread goes on handling the
 // window (and any message sent to it) inside the dialog's own loop.
 //
-// Owns the folder the Open dialog starts in.
+// Owns the folder the Open dialog starts in and the answer it gives for a story named on the
+// command line.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +23,7 @@ constexpr UINT iconExclamation = 0x00000030;
 constexpr UINT iconAsterisk = 0x00000040;
 
 std::string openDialogFolder;  // desktop thread: the folder of the last file chosen
+std::string nextOpenAnswer;    // desktop thread: what the next Open answers without a dialog
 
 GtkMessageType messageType(UINT type) {
   switch (type & iconMask) {
@@ -165,7 +167,26 @@ bool storeChosenPath(LPOPENFILENAMEA dialog, const std::string& nativeChosen) {
   return true;
 }
 
+BOOL acceptChosenPath(LPOPENFILENAMEA dialog, const std::string& path) {
+  if (!storeChosenPath(dialog, path)) return FALSE;
+  openDialogFolder = folderOf(path);
+  // Without OFN_NOCHANGEDIR Windows leaves the chosen file's folder current. Should it have
+  // gone meanwhile, the directory stays as it was; nobody is told, as on Windows.
+  if (!(dialog->Flags & OFN_NOCHANGEDIR)) {
+    int changed = chdir(openDialogFolder.c_str());
+    (void)changed;
+  }
+  layerNoteOpenedScript(path);
+  return TRUE;
+}
+
 BOOL showOpenDialog(LPOPENFILENAMEA dialog) {
+  // A story named on the command line is the answer of the first Open, with no dialog shown.
+  if (!nextOpenAnswer.empty()) {
+    std::string path;
+    path.swap(nextOpenAnswer);
+    return acceptChosenPath(dialog, path);
+  }
   GtkWindow* parent = gtkWindowOf(dialog->hwndOwner);
   std::string title = dialog->lpstrTitle ? cp932ToUtf8(dialog->lpstrTitle) : "";
   // The button labels come from GTK's own translations.
@@ -206,15 +227,7 @@ BOOL showOpenDialog(LPOPENFILENAMEA dialog) {
     std::string path = withDefaultExtension(chosen, dialog->lpstrDefExt);
     g_free(chosen);
     if ((dialog->Flags & OFN_FILEMUSTEXIST) && !isFile(path)) continue;  // choose again
-    if (!storeChosenPath(dialog, path)) break;
-    openDialogFolder = folderOf(path);
-    // Without OFN_NOCHANGEDIR Windows leaves the chosen file's folder current. Should it have
-    // gone meanwhile, the directory stays as it was; nobody is told, as on Windows.
-    if (!(dialog->Flags & OFN_NOCHANGEDIR)) {
-      int changed = chdir(openDialogFolder.c_str());
-      (void)changed;
-    }
-    result = TRUE;
+    result = acceptChosenPath(dialog, path);
     break;
   }
   finishDialog(chooser);
@@ -222,6 +235,10 @@ BOOL showOpenDialog(LPOPENFILENAMEA dialog) {
 }
 
 }  // namespace
+
+void answerNextOpenDialog(const std::string& nativePath) {
+  runOnDesktopThread([&] { nextOpenAnswer = nativePath; });
+}
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   int result = 0;

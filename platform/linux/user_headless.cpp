@@ -780,7 +780,7 @@ DWORD timeGetTime(void) {
 void Sleep(DWORD milliseconds) {
   if (clockReal) {
     if (milliseconds == 0) {
-      std::this_thread::yield();
+      layerYieldUntilNextMillisecond();
     } else {
       std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }

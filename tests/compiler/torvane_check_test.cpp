@@ -3,11 +3,13 @@
 #include "compiler_fixture.h"
 
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 namespace {
 
@@ -39,6 +41,53 @@ ToolRun runTool(const std::string& arguments) {
   return {WIFEXITED(result) ? WEXITSTATUS(result) : -1, readWhole(out), readWhole(err)};
 }
 
+// The warning lines of standard error without their "FILE:" and the other lines, apart.
+void splitWarnings(const std::string& err, std::vector<std::string>* warnings, std::string* rest) {
+  std::istringstream lines(err);
+  std::string line;
+  while (std::getline(lines, line)) {
+    size_t at = line.find(": warning: ");
+    size_t colon = line.rfind(':', at == std::string::npos ? 0 : at - 1);
+    if (at != std::string::npos && colon != std::string::npos) {
+      warnings->push_back(line.substr(colon + 1));
+    } else {
+      *rest += line + "\n";
+    }
+  }
+}
+
+// A minimal WAV file the sound service plays: 16-bit mono PCM.
+std::string wavFile() {
+  std::string wav = "RIFF";
+  putLe(wav, 36 + 400, 4);
+  wav += "WAVEfmt ";
+  putLe(wav, 16, 4);
+  for (uint32_t field : {1u, 1u}) putLe(wav, field, 2);  // PCM, mono
+  putLe(wav, 8000, 4);
+  putLe(wav, 16000, 4);
+  for (uint32_t field : {2u, 16u}) putLe(wav, field, 2);
+  wav += "data";
+  putLe(wav, 400, 4);
+  return wav + std::string(400, '\x10');
+}
+
+// tempDirectory()/story, holding the files scripts below name (UTF-8 names on disk).
+std::string storyFolder() {
+  std::string story = tempDirectory() + "/story";
+  mkdir(story.c_str(), 0755);
+  mkdir((story + "/画像").c_str(), 0755);
+  const std::pair<const char*, std::string> files[] = {
+      {"画像/表.BMP", solidBmp(4, 4, 0xFF00FF)},
+      {"ok.wav", wavFile()},
+      {"bad.bmp", "BM not a picture"},
+      {"bad.wav", "RIFF not a sound"},
+  };
+  for (const auto& file : files) {
+    std::ofstream((story + "/" + file.first).c_str(), std::ios::binary) << file.second;
+  }
+  return story;
+}
+
 class TorvaneCheck : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -53,7 +102,7 @@ TEST_F(TorvaneCheck, ACleanScriptListsItsNodesAndExitsZero) {
   std::string script = writeTempFile(
       "clean.spt", cp932("script_start\r\n;note\r\nbitmap_load 07 画像\\表.bmp\r\n表示 ソ\r\n"
                          "menu a\tb c\\d\r\nbitmap_hide,\r\n"));
-  ToolRun run = runTool("--list '" + script + "'");
+  ToolRun run = runTool("--list --no-warn=all '" + script + "'");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.out,
@@ -63,7 +112,7 @@ TEST_F(TorvaneCheck, ACleanScriptListsItsNodesAndExitsZero) {
             "3\tmenu\ta\\tb\tc\\\\d\n"
             "2\tbitmap_hide\t\n");
 
-  run = runTool("'" + script + "'");  // without --list nothing goes to standard output
+  run = runTool("--no-warn=all '" + script + "'");  // without --list nothing goes to standard output
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "");
@@ -100,7 +149,12 @@ TEST_F(TorvaneCheck, EachMessageBoxIsOneLineOnStandardError) {
           "エラー: 数値データではありません\n"
           "エラー: 引数の数が足りません\\nエラー命令：bitmap_show\\nエラー行：5行目\\n"
           "作業中のファイル名：" +
-          script + "\n");
+          script + "\n" + script +
+          ":2: warning: argument 1 of `bitmap_load`, `A`, is not a number: the player's message "
+          "names neither line nor command, and it drops the line [not-a-number]\n" +
+          script +
+          ":3: warning: slot 10 of `bitmap_load` is not 0 to 9: the player drops this line "
+          "without a message [slot-range]\n");
   // Compilation stopped at the missing argument, as the player's does.
   EXPECT_EQ(run.out, "1\tscript_start\n");
 }
@@ -114,9 +168,148 @@ TEST_F(TorvaneCheck, AScriptThatCannotBeOpenedExitsTwoAndTheSampleIsClean) {
 
   EXPECT_EQ(runTool("").status, 2);
 
-  run = runTool("--list '" + testDataPath("compiler/sample.spt") + "'");
+  // The sample names files it does not come with; the demo story is complete.
+  run = runTool("--list --no-warn=missing-file '" + testDataPath("compiler/sample.spt") + "'");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
+  std::string demo = toolPath().substr(0, toolPath().rfind('/')) + "/demo.spt";
+  run = runTool("--werror '" + demo + "'");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+}
+
+// Each warning as "LINE: ... [kind]" holding a telling part of its text; a script gives exactly
+// the warnings listed, in line order.
+TEST_F(TorvaneCheck, WarningsNameTheLineAndTheKind) {
+  struct Case {
+    const char* what;
+    std::string script;
+    std::vector<std::vector<std::string>> warnings;  // line, kind, part of the text
+  };
+  std::string a300(300, 'a'), b253(253, 'b');
+  const Case cases[] = {
+      {"labels", cp932("script_start\r\njmp $nowhere\r\n$a\r\n$a\r\njmp $ソ表\r\n$ソ表\r\n"
+                       "menu x y\r\nif 0 0 1 $ソ\r\nscript_end\r\n"),
+       {{"2", "missing-label", "`$nowhere`"},
+        {"4", "duplicate-label", "defined on line 3"},
+        {"8", "missing-label", "`$ソ`"}}},
+      {"slots and numbers",
+       cp932("script_start\r\nbitmap_load 10 画像\\表.bmp\r\nse_play 010 1\r\n"
+             "bitmap_show 09 0 0 1 1 0 0 0\r\nbitmap_load A a.bmp\r\nif a b X $l\r\n$l\r\n"
+             "script_end\r\n"),
+       {{"2", "slot-range", "slot 10 of `bitmap_load`"},
+        {"3", "slot-range", "slot 010 of `se_play`"},
+        {"5", "not-a-number", "argument 1 of `bitmap_load`, `A`,"},
+        {"6", "not-a-number", "argument 3 of `if`, `X`,"}}},
+      {"misspelt commands",
+       cp932("script_start\r\nbitmap_lod 0 a.bmp\r\nScript_End\r\njmpp $x\r\nhello_world\r\n"
+             "こんにちは\r\nHello\r\ntext_sho\r\n$x\r\nscript_end\r\n"),
+       {{"2", "unknown-command", "`bitmap_load` was probably meant"},
+        {"3", "unknown-command", "`script_end` was probably meant"},
+        {"4", "unknown-command", "`jmp` was probably meant"},
+        {"5", "unknown-command", "as a message [unknown-command]"},
+        {"8", "unknown-command", "`text_show` was probably meant"}}},
+      {"cut lines", "script_start\r\n" + a300 + "\r\n" + b253 + "\r\njmp $x\r\nscript_end\r\n",
+       {{"2", "long-line", "302 bytes with its line end; the player reads 254 at a time, cuts it "
+                           "after byte 254 and"},
+        {"3", "long-line", "255 bytes"},
+        {"4", "missing-label", "`$x`"}}},
+      {"files", cp932("script_start\r\nbitmap_load 0 画像\\表.bmp\r\nbitmap_load 1 bad.bmp\r\n"
+                      "se_load 2 OK.WAV\r\nse_load 3 bad.wav\r\nse_load 4 音\\ソ.wav\r\n"
+                      "change_window_icon bad.bmp\r\nbgm_load 1 曲.mid\r\nscript_end\r\n"),
+       {{"3", "bad-file", "`bad.bmp` exists, but the player cannot load it as a picture"},
+        {"5", "bad-file", "cannot play it as a WAV sound"},
+        {"6", "missing-file", "the sound `音\\\\ソ.wav` does not exist in " + tempDirectory() +
+                                  "/story"},
+        {"7", "bad-file", "as an icon"},
+        {"8", "missing-file", "`曲.mid`"}}},
+      {"lines that never run", cp932("script_start\r\njmp $end\r\n一\r\n二\r\n$end\r\n三\r\n"
+                                     "script_end\r\n四\r\n$never\r\n五\r\n"),
+       {{"3", "unreachable", "follows `jmp` on line 2"},
+        {"8", "unreachable", "follows `script_end` on line 7"}}},
+      {"a choice that runs off the end",
+       cp932("script_start\r\nmenu a b\r\nif 0 0 1 $out\r\nscript_end\r\n$out\r\n先\r\n"),
+       {{"6", "missing-end", "runs past its last line"}}},
+      {"LF line ends", cp932("script_start\nbitmap_load 0 画像\\表.bmp\nscript_end\n"),
+       {{"1", "line-ends", "save the script with CR LF line ends"},
+        {"2", "missing-file", "`画像\\\\表.bmp\\n`"},
+        {"3", "missing-end", ""}}},
+      {"UTF-8 with a byte-order mark", "\xEF\xBB\xBFscript_start\r\nこんにちは\r\nscript_end\r\n",
+       {{"1", "encoding", "byte-order mark, which the player takes as part of the first line, "
+                          "and its text is UTF-8"}}},
+      {"UTF-8", "script_start\r\nこんにちは\r\nscript_end\r\n",
+       {{"1", "encoding", "the script is saved in UTF-8"}}},
+      {"UTF-16", std::string("\xFF\xFEs\0c\0\r\0\n\0", 10),
+       {{"1", "encoding", "UTF-16"}}},
+      {"empty", "", {{"1", "missing-end", "no line to run"}}},
+  };
+  std::string story = storyFolder();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string script = writeTempFile("warned.spt", c.script);
+    ToolRun run = runTool("--base '" + story + "' '" + script + "'");
+    std::vector<std::string> warnings;
+    std::string rest;
+    splitWarnings(run.err, &warnings, &rest);
+    ASSERT_EQ(warnings.size(), c.warnings.size()) << run.err;
+    for (size_t i = 0; i < warnings.size(); ++i) {
+      const std::vector<std::string>& want = c.warnings[i];
+      EXPECT_EQ(warnings[i].compare(0, want[0].size() + 11, want[0] + ": warning: "), 0)
+          << warnings[i];
+      EXPECT_NE(warnings[i].find(want[2]), std::string::npos) << warnings[i];
+      EXPECT_EQ(warnings[i].substr(warnings[i].rfind(" [")), " [" + want[1] + "]");
+    }
+  }
+}
+
+// Warnings come after what the tool always printed, which stays byte for byte; only --werror
+// lets them change the exit status. Files are looked for beside the script unless --base says.
+TEST_F(TorvaneCheck, WarningsLeaveTheMessagesListAndStatusAsTheyWere) {
+  std::string story = storyFolder();
+  std::string script =
+      writeTempFile("both.spt", cp932("bitmap_load A 画像\\表.bmp\r\njmp $x\r\nchange_window_icon\r\n"));
+  ToolRun plain = runTool("--list --no-warn=all '" + script + "'");
+  ToolRun warned = runTool("--list '" + script + "'");
+  std::vector<std::string> warnings;
+  std::string rest;
+  splitWarnings(warned.err, &warnings, &rest);
+  EXPECT_EQ(warnings.size(), 2u) << warned.err;  // not-a-number, missing-label
+  EXPECT_EQ(rest, plain.err);
+  EXPECT_EQ(warned.out, plain.out);
+  EXPECT_EQ(warned.status, plain.status);
+  EXPECT_EQ(plain.status, 1);
+
+  struct Option {
+    const char* options;
+    int status;
+    size_t warnings;
+  };
+  std::string beside = story + "/beside.spt";
+  std::ofstream(beside.c_str(), std::ios::binary)
+      << cp932("script_start\r\nbitmap_load 0 画像\\表.bmp\r\njmp $x\r\nscript_end\r\n");
+  const Option options[] = {
+      {"", 0, 1},
+      {"--werror", 1, 1},
+      {"--werror --no-warn=missing-label", 0, 0},
+      {"--no-warn=no-such-kind", 2, 0},
+      {"--base /", 0, 2},  // the picture is missing there
+  };
+  for (const Option& option : options) {
+    SCOPED_TRACE(option.options);
+    ToolRun run = runTool(std::string(option.options) + " '" + beside + "'");
+    warnings.clear();
+    splitWarnings(run.err, &warnings, &rest);
+    EXPECT_EQ(run.status, option.status);
+    EXPECT_EQ(warnings.size(), option.warnings) << run.err;
+  }
+
+  ToolRun help = runTool("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.compare(0, 20, "usage: torvane-check"), 0);
+  EXPECT_NE(help.out.find("missing-label"), std::string::npos);
+  ToolRun version = runTool("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "torvane-check " TORVANE_VERSION "\n");
 }
 
 #endif

@@ -7,6 +7,9 @@
 //                      with the expected ones by at least 0.85 at some small offset
 //     --red X,Y,W,H    also require a pure red pixel (a highlighted choice) in this rectangle
 //     --save FILE      on failure, write the last screenshot of the client area here
+//     --changes X,Y,W,H  instead of waiting, watch this rectangle for SECONDS, looking as often
+//                      as the screen can be read, and print how many times it changed and how
+//                      many looks were taken
 //
 // The client area is the window's rectangle less TOP rows, LEFT and RIGHT columns and BOTTOM
 // rows (menu bar, frame, caption), taken afresh at every look, since the window may move or
@@ -194,6 +197,16 @@ bool hasRed(const Shot& shot, const Rect& area) {
   return false;
 }
 
+std::vector<unsigned> part(const Shot& shot, const Rect& area) {
+  std::vector<unsigned> pixels;
+  for (int y = std::max(area.y, 0); y < std::min(area.y + area.h, shot.height); ++y) {
+    for (int x = std::max(area.x, 0); x < std::min(area.x + area.w, shot.width); ++x) {
+      pixels.push_back(shot.pixels[size_t(y) * shot.width + x]);
+    }
+  }
+  return pixels;
+}
+
 void save(const Shot& shot, const char* path) {
   GdkPixbuf* out = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, shot.width, shot.height);
   for (int y = 0; y < shot.height; ++y) {
@@ -215,7 +228,8 @@ int main(int argc, char** argv) {
   if (argc < 8) {
     fprintf(stderr,
             "usage: e2e_await_picture WINDOW TOP LEFT RIGHT BOTTOM EXPECTED.png SECONDS"
-            " [--mask X,Y,W,H]... [--fuzzy X,Y,W,H]... [--red X,Y,W,H] [--save FILE]\n");
+            " [--mask X,Y,W,H]... [--fuzzy X,Y,W,H]... [--red X,Y,W,H] [--save FILE]"
+            " [--changes X,Y,W,H]\n");
     return 2;
   }
   Window window = strtoul(argv[1], nullptr, 0);
@@ -232,6 +246,8 @@ int main(int argc, char** argv) {
   bool wantRed = false;
   Rect red = {};
   const char* savePath = nullptr;
+  bool watch = false;
+  Rect watched = {};
   for (int i = 8; i < argc; ++i) {
     Rect rect;
     if (!strcmp(argv[i], "--mask") && i + 1 < argc && parseRect(argv[i + 1], &rect)) {
@@ -241,6 +257,8 @@ int main(int argc, char** argv) {
       fuzzy.push_back(rect);
     } else if (!strcmp(argv[i], "--red") && i + 1 < argc && parseRect(argv[i + 1], &red)) {
       wantRed = true;
+    } else if (!strcmp(argv[i], "--changes") && i + 1 < argc && parseRect(argv[i + 1], &watched)) {
+      watch = true;
     } else if (!strcmp(argv[i], "--save") && i + 1 < argc) {
       savePath = argv[i + 1];
     } else {
@@ -258,6 +276,18 @@ int main(int argc, char** argv) {
 
   double deadline = now() + seconds;
   Shot shot;
+  if (watch) {
+    std::vector<unsigned> last;
+    int changes = 0, looks = 0;
+    while (now() < deadline) {
+      if (!takeShot(display, window, margins, &shot)) continue;
+      std::vector<unsigned> pixels = part(shot, watched);
+      if (looks++ > 0 && pixels != last) ++changes;
+      last.swap(pixels);
+    }
+    printf("%d %d\n", changes, looks);
+    return 0;
+  }
   long differing = -1;
   bool redSeen = false;
   bool marksAlike = false;

@@ -48,4 +48,24 @@ done
 # The branches part at the choice: the same pictures before it, different ones after.
 cmp -s "$work/forest/step5.png" "$work/town/step5.png" || fail "the menus differ"
 cmp -s "$work/forest/step7.png" "$work/town/step7.png" && fail "both choices lead to one scene"
+
+# Without --frames, torvane-run stops a story that waits for what no scheduled event gives, with
+# status 4 and where it waits. Each case: the script's lines (| between them), the clicks given,
+# what the message must say.
+while IFS=';' read -r lines clicks says; do
+  IFS='|' read -ra script <<<"$lines"
+  printf '%s\r\n' "${script[@]}" >"$work/stall.spt"
+  status=0
+  # shellcheck disable=SC2086 # the options are words
+  (cd "$work" && "$tools/torvane-run" $clicks stall.spt 2>stall.txt) || status=$?
+  [ "$status" -eq 4 ] || fail "$lines: torvane-run ended with $status, not 4"
+  grep -qF "$says" "$work/stall.txt" || fail "$lines: '$says' not in: $(cat "$work/stall.txt")"
+done <<'CASES'
+script_start|Hello|script_end;;waits for its first click
+script_start|Hello|script_end;--click 1;frame 2 the story waits for a click at line 2 of
+script_start|Hello|script_end;--click 1 --png 9:x.png;frame 9 the story waits for a click at line 2
+script_start|menu A B|if 0 0 1 $x|$x|script_end;--click 1;waits for a choice at line 3
+script_start|Hello|jmp $x|$x|script_end;--click 1 --click 4;waits for a click at line 3
+script_start;--click 1;run past its last line
+CASES
 echo "PASS: demo"

@@ -19,9 +19,11 @@ stars_rect="72,48,48,48"
 lantern_rect="360,250,32,48"
 text_rect="42,322,556,84"      # the message panel: where text and choices are drawn
 
-# make_demo_references TORVANE_RUN TOOLS_DIR OUT_DIR forest|town: writes OUT_DIR/step1..8.png.
+# make_demo_references TORVANE_RUN TOOLS_DIR OUT_DIR forest|town [SCRIPT]: writes
+# OUT_DIR/step1..8.png, from TOOLS_DIR/demo.spt or, when given, from SCRIPT with the folder its
+# files are found in left to torvane-run.
 make_demo_references() {
-  local run=$1 tools=$2 out=$3 branch=$4 choice_x choice_y
+  local run=$1 tools=$2 out=$3 branch=$4 script=${5:-} choice_x choice_y
   local args=(--cursor "1:$neutral_x,$neutral_y"
     --click 10 --png "40:$out/step1.png" --click 50 --png "80:$out/step2.png"
     --click 90 --png "120:$out/step3.png" --click 130 --png "160:$out/step4.png"
@@ -40,8 +42,11 @@ make_demo_references() {
     args+=(--click "260:$neutral_x,$neutral_y" --click 300 --click 340 --png "370:$out/step8.png"
       --click 380)
   fi
-  (cd "$tools" && SDL_AUDIODRIVER=dummy "$run" --base "$tools" "${args[@]}" --frames 1000 \
-    --log "$out/reference.log" demo.spt) ||
-    fail "torvane-run did not play the demo to its end (status $?)"
+  if [ -n "$script" ]; then
+    SDL_AUDIODRIVER=dummy "$run" "${args[@]}" --frames 1000 --log "$out/reference.log" "$script"
+  else
+    (cd "$tools" && SDL_AUDIODRIVER=dummy "$run" --base "$tools" "${args[@]}" --frames 1000 \
+      --log "$out/reference.log" demo.spt)
+  fi || fail "torvane-run did not play the demo to its end (status $?)"
   grep -q '"event":"messagebox"' "$out/reference.log" || true
 }

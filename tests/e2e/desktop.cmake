@@ -2,9 +2,14 @@
 # so they may run beside each other and beside anything on the developer's display.
 #   desktop_backend        the GTK backend's calls, one by one (GoogleTest)
 #   desktop_gtk_<scenario> the GTK player: the demo, a cancelled Open, File > Exit, the close
-#                          box, a second Open (desktop_gtk.sh)
+#                          box, a second Open, the installed player with stories in and out of
+#                          its folder (desktop_gtk.sh)
 #   desktop_wine           torvane.exe under Wine (desktop_wine.sh; skipped without a Windows build)
-# and, labelled e2e only, demo_story (the demo played headless) and install (cmake --install).
+# and, labelled e2e only, demo_story (the demo played headless), install (cmake --install) and
+# package (the Debian package).
+# Timeouts are a few times the usual time with the sanitizers: the backend 6 s, a GTK scenario up
+# to 30 s, the Wine scenario 15 s (more with a cold prefix: each wait inside may take 40 s),
+# install 2 s (it plays the installed demo), package 30 s, demo_story 15 s.
 
 set(torvane_desktop_environment
   "LANG=ja_JP.UTF-8" "LC_ALL=ja_JP.UTF-8" "SDL_AUDIODRIVER=dummy" "NO_AT_BRIDGE=1"
@@ -21,7 +26,7 @@ if(NOT WIN32 AND TARGET tv_user_gtk)
   add_test(NAME desktop_backend
            COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/with-xvfb.sh" $<TARGET_FILE:test_desktop_backend>
                    --gtest_color=no)
-  set_tests_properties(desktop_backend PROPERTIES LABELS "e2e;desktop" TIMEOUT 300
+  set_tests_properties(desktop_backend PROPERTIES LABELS "e2e;desktop" TIMEOUT 60
                        ENVIRONMENT "${torvane_desktop_environment}")
 endif()
 
@@ -30,41 +35,49 @@ endif()
 if(NOT WIN32 AND TARGET torvane AND TARGET torvane-run)
   add_executable(e2e_await_picture "${CMAKE_CURRENT_SOURCE_DIR}/await_picture.cpp")
   target_link_libraries(e2e_await_picture PRIVATE PkgConfig::X11 PkgConfig::GDKPIXBUF)
-  foreach(scenario demo cancel exit closebox reopen)
+  foreach(scenario demo cancel exit closebox reopen installed)
     add_test(NAME desktop_gtk_${scenario}
              COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/with-xvfb.sh"
                      "${CMAKE_CURRENT_SOURCE_DIR}/desktop_gtk.sh" ${scenario}
                      "$<TARGET_FILE_DIR:torvane>" $<TARGET_FILE:e2e_await_picture>)
-    set_tests_properties(desktop_gtk_${scenario} PROPERTIES LABELS "e2e;desktop" TIMEOUT 180
+    set_tests_properties(desktop_gtk_${scenario} PROPERTIES LABELS "e2e;desktop" TIMEOUT 120
                          ENVIRONMENT "${torvane_desktop_environment}")
   endforeach()
 endif()
 
-# torvane.exe under Wine: the Windows build's player (the 64-bit test build, since this machine's
-# kernel may not start 32-bit programs) with its demo, pictures from this build's torvane-run.
-set(TORVANE_WINDOWS_PLAYER "${PROJECT_SOURCE_DIR}/build/win64/tools/torvane.exe" CACHE FILEPATH
-    "torvane.exe of a Windows build, for the desktop test under Wine")
+# torvane.exe under Wine: the shipped 32-bit player, or where this machine cannot start 32-bit
+# programs the 64-bit build of the same sources, with its demo; pictures from this build's
+# torvane-run.
+set(TORVANE_WIN32_PLAYER "${PROJECT_SOURCE_DIR}/build/windows/tools/torvane.exe" CACHE FILEPATH
+    "The 32-bit torvane.exe, for the desktop test under Wine")
+set(TORVANE_WIN64_PLAYER "${PROJECT_SOURCE_DIR}/build/win64/tools/torvane.exe" CACHE FILEPATH
+    "The 64-bit torvane.exe, for the desktop test where 32-bit programs cannot run")
 # The sanitizer build would only run the same Windows program again.
 if(NOT WIN32 AND TARGET e2e_await_picture AND NOT TORVANE_SANITIZE)
   add_test(NAME desktop_wine
            COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/with-xvfb.sh"
-                   "${CMAKE_CURRENT_SOURCE_DIR}/desktop_wine.sh" "${TORVANE_WINDOWS_PLAYER}"
-                   "$<TARGET_FILE_DIR:torvane>" $<TARGET_FILE:e2e_await_picture>)
-  set_tests_properties(desktop_wine PROPERTIES LABELS "e2e;desktop;wine" TIMEOUT 300
+                   "${CMAKE_CURRENT_SOURCE_DIR}/desktop_wine.sh" "${TORVANE_WIN32_PLAYER}"
+                   "$<TARGET_FILE_DIR:torvane>" $<TARGET_FILE:e2e_await_picture>
+                   "${TORVANE_WIN64_PLAYER}")
+  set_tests_properties(desktop_wine PROPERTIES LABELS "e2e;desktop;wine" TIMEOUT 180
                        SKIP_RETURN_CODE 77 ENVIRONMENT "${torvane_desktop_environment}")
 endif()
 
-# What cmake --install leaves behind.
-if(NOT WIN32 AND TARGET torvane)
+# What cmake --install and the Debian package leave behind, and the installed demo played.
+if(NOT WIN32 AND TARGET torvane AND TARGET torvane-run)
   add_test(NAME install COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/install_check.sh" "${CMAKE_BINARY_DIR}")
-  set_tests_properties(install PROPERTIES LABELS "e2e" TIMEOUT 120
-                       ENVIRONMENT "LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8")
+  add_test(NAME package
+           COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/install_check.sh" "${CMAKE_BINARY_DIR}" deb)
+  set_tests_properties(install PROPERTIES LABELS "e2e" TIMEOUT 60
+                       ENVIRONMENT "LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8;SDL_AUDIODRIVER=dummy")
+  set_tests_properties(package PROPERTIES LABELS "e2e" TIMEOUT 120
+                       ENVIRONMENT "LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8;SDL_AUDIODRIVER=dummy")
 endif()
 
 # The demo story played headless, both branches.
 if(NOT WIN32 AND TARGET torvane-run AND TARGET torvane-check)
   add_test(NAME demo_story COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/demo_check.sh"
                                    "$<TARGET_FILE_DIR:torvane-run>")
-  set_tests_properties(demo_story PROPERTIES LABELS "e2e" TIMEOUT 120
+  set_tests_properties(demo_story PROPERTIES LABELS "e2e" TIMEOUT 60
                        ENVIRONMENT "LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8;SDL_AUDIODRIVER=dummy")
 endif()

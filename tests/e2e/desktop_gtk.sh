@@ -7,10 +7,13 @@
 # Usage: desktop_gtk.sh SCENARIO TOOLS_DIR AWAIT_TOOL
 #   TOOLS_DIR holds torvane, torvane-run and the demo; AWAIT_TOOL is e2e_await_picture.
 #   demo      the demo story from File > Open to the end message (the first choice's branch)
-#   cancel    an Open dialog cancelled while a script runs changes nothing
+#   cancel    an Open dialog over the window, cancelled while a script waits, changes nothing
 #   exit      File > Exit while a script runs ends the program with status 0
 #   closebox  the close box while a script runs ends the program with status 0
 #   reopen    a second Open while a script runs starts the script afresh
+#   installed the player installed with cmake --install: a story in a folder of its own, named on
+#             the command line and chosen in the Open dialog, finds its files beside its script;
+#             one inside the player's folder finds them in the player's; a missing one is told
 set -euo pipefail
 scenario=$1
 tools=$(cd "$2" && pwd)
@@ -24,6 +27,66 @@ story_title="星見の丘　―　Torvaneデモ"
 
 convert -size 640x480 xc:white "$work/white.png"
 convert -size 640x480 xc:black "$work/black.png"
+
+# Clicks where no choice is and waits for the picture the click leads to.
+click_to() {
+  click_client "$neutral_x" "$neutral_y"
+  await_picture "$@"
+}
+
+if [ "$scenario" = installed ]; then
+  prefix="$work/prefix"
+  cmake --install "$(dirname "$tools")" --prefix "$prefix" >/dev/null
+  player_dir=$(dirname "$(readlink -f "$prefix/bin/torvane")")
+  # The story's files live only beside its script: the folder is named pics there, so nothing
+  # in the player's folder (which holds the demo's demo folder) can stand in for them.
+  other="$work/elsewhere"
+  mkdir -p "$other"
+  cp -r "$player_dir/demo" "$other/pics"
+  LC_ALL=C sed 's/demo\\/pics\\/g' "$player_dir/demo.spt" >"$other/story.spt"
+  # A story inside the player's folder tree names its files from the player's folder.
+  mkdir -p "$player_dir/stories"
+  cp "$player_dir/demo.spt" "$player_dir/stories/inner.spt"
+  make_demo_references "$prefix/bin/torvane-run" "$tools" "$work" forest "$other/story.spt"
+
+  # A story that is not there: a message box, and the player waits with no story.
+  start_player "$prefix/bin/torvane" "$work/no such story.spt"
+  box=$(await_window "エラー")
+  xdotool windowfocus --sync "$box"
+  xdotool key Return
+  focus_player
+  poll measure_gtk_client_offsets || fail "no white client area after the message"
+  await_picture "$work/white.png"
+  # The same story through the Open dialog.
+  choose_menu_item 1
+  open_in_gtk_dialog "$other/story.spt"
+  focus_player
+  await_picture "$work/black.png"
+  click_to "$work/step1.png"
+  click_to "$work/step2.png"
+  choose_menu_item 1
+  open_in_gtk_dialog "$player_dir/stories/inner.spt"
+  focus_player
+  await_picture "$work/black.png"
+  click_to "$work/step1.png"
+  choose_menu_item 2
+  await_exit 0
+
+  # Named on the command line, relative to the directory it was started in, through the link.
+  cd "$other"
+  start_player "$prefix/bin/torvane" story.spt
+  cd /
+  focus_player
+  poll measure_gtk_client_offsets 0 || fail "no black client area under the menu bar"
+  click_to "$work/step1.png"
+  click_to "$work/step2.png"
+  click_to "$work/step3.png" --mask "$stars_rect" --mask "$lantern_rect"
+  choose_menu_item 2
+  await_exit 0
+  echo "PASS: $scenario"
+  exit 0
+fi
+
 make_demo_references "$tools/torvane-run" "$tools" "$work" forest
 
 start_player "$tools/torvane"
@@ -35,12 +98,6 @@ open_demo() {
   open_in_gtk_dialog "$tools/demo.spt"
   focus_player
   await_picture "$work/black.png"
-}
-
-# Clicks where no choice is and waits for the picture the click leads to.
-click_to() {
-  click_client "$neutral_x" "$neutral_y"
-  await_picture "$@"
 }
 
 title_is() { [ "$(xdotool getwindowname "$main_window")" = "$1" ]; }
@@ -78,6 +135,14 @@ case "$scenario" in
     click_to "$work/step1.png"
     choose_menu_item 1
     dialog=$(await_window "スクリプトファイル読み込み")
+    # The dialog lies over the client area; once it is gone the story, at rest, shows its picture
+    # again.
+    geometry_of "$dialog"
+    dialog_x=$geometry_x dialog_y=$geometry_y dialog_w=$geometry_w dialog_h=$geometry_h
+    find_client "$main_window"
+    [ "$dialog_x" -lt $((client_x + client_w)) ] && [ $((dialog_x + dialog_w)) -gt "$client_x" ] &&
+      [ "$dialog_y" -lt $((client_y + client_h)) ] && [ $((dialog_y + dialog_h)) -gt "$client_y" ] ||
+      fail "the Open dialog does not lie over the client area"
     xdotool windowfocus --sync "$dialog"
     xdotool key Escape
     dialog_gone() { ! window_named "スクリプトファイル読み込み" >/dev/null; }

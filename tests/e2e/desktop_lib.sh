@@ -81,14 +81,15 @@ pixel_at() {
 
 # The GTK player's window holds the menu bar over the client area, edge to edge: the client
 # area starts at the first row, going down the middle of the window, that is white (the
-# start-up background) and stays white to the bottom.
+# start-up background; or the grey level given, 0 for a new story's black) and stays so to the
+# bottom.
 measure_gtk_client_offsets() {
   geometry_of "$main_window"
-  local column="$work/column.txt" row
+  local column="$work/column.txt" row level=${1:-255}
   convert x:root -crop "1x${geometry_h}+$((geometry_x + geometry_w / 2))+$geometry_y" -depth 8 \
     txt:- >"$column"
-  row=$(awk -F'[,:()]' 'NR > 1 { white = ($4 == 255 && $5 == 255 && $6 == 255);
-          if (!white) last = $2 } END { print last + 1 }' "$column")
+  row=$(awk -F'[,:()]' -v c="$level" 'NR > 1 { same = ($4 == c && $5 == c && $6 == c);
+          if (!same) last = $2 } END { print last + 1 }' "$column")
   [ "$row" -gt 0 ] && [ "$row" -lt 100 ] || return 1
   client_top=$row client_left=0 client_right=0 client_bottom=0
 }

@@ -15,7 +15,7 @@ if(NOT WIN32 AND TARGET torvane-run)
                      $<TARGET_FILE:torvane-run> "${CMAKE_CURRENT_SOURCE_DIR}/story.txt"
                      "${CMAKE_CURRENT_SOURCE_DIR}/expected/${name}"
                      "${CMAKE_CURRENT_BINARY_DIR}/story_${name}" ${status} ${ARGN})
-    set_tests_properties(e2e_story_${name} PROPERTIES LABELS "e2e;headless" TIMEOUT 300
+    set_tests_properties(e2e_story_${name} PROPERTIES LABELS "e2e;headless" TIMEOUT 60
                          ENVIRONMENT "LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8;SDL_AUDIODRIVER=dummy")
   endfunction()
 

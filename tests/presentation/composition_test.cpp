@@ -1,7 +1,7 @@
 // The frame tick's drawing, read back from the virtual screen: opaque and transparent cells, the
 // order of the slots, clipping, the frame-strip cells of both axes, what stays on the screen, and
-// the message above every slot. The slots' images are made here as DIB sections with their masks,
-// so that only the composition is under test.
+// the message above every slot, and which frames draw at all. The slots' images are made here as
+// DIB sections with their masks, so that only the composition is under test.
 #include <gtest/gtest.h>
 #include <string.h>
 
@@ -88,6 +88,7 @@ class Composition : public ::testing::Test {
     slot.height = h;
     slot.loaded = 1;
     slot.hasMask = 1;
+    markPictureChanged();  // as the step does for the executor that would have loaded it
   }
 
   // Shows the slot at (x, y) with a w x h cell taken from (srcX, srcY).
@@ -102,6 +103,7 @@ class Composition : public ::testing::Test {
     slot.srcY = srcY;
     slot.transparent = transparent ? 1 : 0;
     slot.visible = 1;
+    markPictureChanged();
   }
 
   void play(int index, int axis, int count, int first) {
@@ -109,6 +111,7 @@ class Composition : public ::testing::Test {
     imageSlots[index].frameCount = (uint8_t)count;
     imageSlots[index].currentFrame = (uint8_t)first;
     imageSlots[index].animState = 1;
+    markPictureChanged();
   }
 
   // Fills the whole screen with one colour, through slot 0, which is then hidden again.
@@ -280,6 +283,63 @@ TEST_F(Composition, TheMessageIsDrawnAboveEverySlotInEveryFrame) {
   int dark = darkPixels();
   EXPECT_GT(dark, 20);
   EXPECT_EQ(darkPixels(), dark);
+}
+
+TEST_F(Composition, AFrameDrawsOnlyWhenWhatItWouldDrawChanged) {
+  auto menu = [] {
+    static const char first[] = "Yes", second[] = "No";
+    textPos1 = {100, 100, 200, 20};
+    textPos2 = {100, 140};
+    textLine1 = first;
+    textLine2 = second;
+    textVisible = 1;
+    menuVisible = 1;
+  };
+  struct Step {
+    std::function<void()> before;  // what happens before the frame; null for nothing
+    bool drawn;
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> setUp;
+    std::vector<Step> frames;
+  } cases[] = {
+      {"a still slot: once", [&] { show(1, 0, 0, 4, 4); }, {{nullptr, true}, {nullptr, false}}},
+      {"a change marked: once more",
+       [&] { show(1, 0, 0, 4, 4); },
+       {{nullptr, true}, {nullptr, false}, {markPictureChanged, true}, {nullptr, false}}},
+      {"a strip of three cells: every frame",
+       [&] { play(4, 1, 3, 0), show(4, 0, 0, 4, 4); },
+       {{nullptr, true}, {nullptr, true}, {nullptr, true}, {nullptr, true}}},
+      {"one cell from cell 2: until cell 0 is drawn",
+       [&] { play(4, 1, 1, 2), show(4, 0, 0, 4, 4); },
+       {{nullptr, true}, {nullptr, true}, {nullptr, false}}},
+      {"the menu: when the choice under the cursor changes",
+       [&] { menu(), placeCursor(window, 300, 300); },
+       {{nullptr, true},
+        {nullptr, false},
+        {[&] { placeCursor(window, 110, 105); }, true},
+        {nullptr, false},
+        {[&] { placeCursor(window, 110, 145); }, true},
+        {[&] { placeCursor(window, 500, 105); }, true},
+        {nullptr, false}}},
+      {"a new virtual screen",
+       [&] { show(1, 0, 0, 4, 4); },
+       {{nullptr, true},
+        {[] { createSurface(&virtualScreen, virtualScreenWidth, virtualScreenHeight); }, true}}},
+  };
+  for (const Case& c : cases) {
+    giveImage(1, 4, 4, [](int, int) { return red; });
+    giveImage(4, 32, 4, [](int x, int) { return cellColor(x / 4); });
+    c.setUp();
+    for (size_t i = 0; i < c.frames.size(); ++i) {
+      if (c.frames[i].before) c.frames[i].before();
+      EXPECT_EQ(composeFrame(), c.frames[i].drawn) << c.name << ", frame " << i;
+    }
+    freeImage(&imageSlots[1]);
+    freeImage(&imageSlots[4]);
+    resetTextState();
+  }
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include "support/test_support.h"
 
 #ifndef _WIN32
+#include <sys/stat.h>
+
 #include "platform/linux/layer.h"
 #endif
 
@@ -98,6 +100,33 @@ TEST(GdiFiles, IconsComeFromIcoFilesAndTheSystem) {
   EXPECT_TRUE(DestroyIcon(icon));
   EXPECT_EQ(gdiObjectCount(), before);
 
+  // An icon whose one image is a PNG stream, as icon tools write large sizes: 2 x 2 opaque
+  // pixels, 10 20 30, 40 50 60 on the top row, 70 80 90, A0 B0 C0 below.
+  const std::string png(
+      "\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\0\x02\0\0\0\x02\x08\x06\0\0\0\x72\xB6\x0D\x24\0\0\0"
+      "\x1BIDAT\x78\x9C\x63\x10\x50\x30\xF8\xEF\x10\x90\xF0\x9F\xA1\xA0\x61\xC2\xFF\x05\x1B\x0E\xFC"
+      "\x07\0\x3F\x64\x08\xDD\x7C\xC2\xB6\x69\0\0\0\0IEND\xAE\x42\x60\x82",
+      84);
+  std::string pngIcon;
+  put16(&pngIcon, 0);
+  put16(&pngIcon, 1);
+  put16(&pngIcon, 1);
+  pngIcon += std::string("\x02\x02\0\0", 4);
+  put16(&pngIcon, 1);
+  put16(&pngIcon, 32);
+  put32(&pngIcon, (uint32_t)png.size());
+  put32(&pngIcon, 22);
+  path = writeTempFile("png.ico", pngIcon + png);
+  icon = (HICON)LoadImageA(nullptr, path.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE);
+  ASSERT_TRUE(icon);
+#ifndef _WIN32
+  ASSERT_TRUE(iconPixels(icon, &pixels));
+  ASSERT_EQ(pixels.width, 2);
+  EXPECT_EQ(pixels.pixels[0], 0xFF102030u);
+  EXPECT_EQ(pixels.pixels[pixels.stride + 1], 0xFFA0B0C0u);
+#endif
+  EXPECT_TRUE(DestroyIcon(icon));
+
   std::string notAnIcon = writeTempFile("text.ico", "no icon here");
   EXPECT_EQ(LoadImageA(nullptr, notAnIcon.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE), nullptr);
   EXPECT_EQ(LoadImageA(nullptr, "missing.ico", IMAGE_ICON, 0, 0, LR_LOADFROMFILE), nullptr);
@@ -108,5 +137,26 @@ TEST(GdiFiles, IconsComeFromIcoFilesAndTheSystem) {
   EXPECT_FALSE(iconPixels(application, &pixels));  // the desktop shows its own
 #endif
 }
+
+#ifndef _WIN32
+// Story files are opened only when they are regular files, and the open never waits: a FIFO
+// would hold the frame thread in its open for ever. A name that is not CP932 names no file, not
+// the file whose name has U+FFFD in its place.
+TEST(GdiFiles, OnlyRegularFilesWithCp932NamesAreOpened) {
+  std::string fifo = tempDirectory() + "/pipe.bmp";
+  remove(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  writeTempFile("\xEF\xBF\xBD.bmp", bmpFile(2, 2, [](int, int) { return 0x123456; }));
+  for (const std::string& name : {fifo, tempDirectory() + "/\xFF.bmp", tempDirectory()}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(LoadImageA(nullptr, name.c_str(), IMAGE_BITMAP, 0, 0,
+                         LR_LOADFROMFILE | LR_CREATEDIBSECTION),
+              nullptr);
+    EXPECT_EQ(LoadImageA(nullptr, name.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE), nullptr);
+    EXPECT_EQ(openNamedFile(name.c_str(), "rb"), nullptr);
+  }
+  remove(fifo.c_str());
+}
+#endif
 
 }  // namespace

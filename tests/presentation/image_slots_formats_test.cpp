@@ -204,6 +204,62 @@ TEST_F(SlotImages, PixelsAnRleDeltaSkipsTakeTheFirstColourOfTheTable) {
   EXPECT_EQ(GetPixel(imageSlots[1].maskedImageDC, 7, 1), 0x00FF00u);  // after the skip
 }
 
+// Files a careless writer makes, loaded as Windows loads them: a colour count far beyond the
+// table, RLE data without its end mark or with a run past the row's end, 32-bit fields that are
+// not 8 bits each at the standard places (each gives its top 8 bits; 5 bits widen by repetition).
+TEST_F(SlotImages, OddButReadableFilesLoadAsOnWindows) {
+  BmpFile palette;
+  palette.width = palette.height = 8;
+  palette.bitsPerPixel = 8;
+  palette.palette.assign(256, 0);
+  palette.palette[0] = 0xFF0000;
+  palette.pixels.assign(64, 0);
+  std::string countAll = encodeBmp(palette);
+  memcpy(&countAll[46], "\xFF\xFF\xFF\xFF", 4);
+  palette.compression = BI_RLE8;
+  palette.palette = {0, 0xFF0000};
+  palette.pixels.assign(64, 1);
+  std::string rle = encodeBmp(palette);
+  std::string overrun = rle.substr(0, rle.size() - 8 * 4 - 2) + std::string("\x14\x01\0\0\0\x01", 6);
+  auto fields = [](uint32_t red, uint32_t green, uint32_t blue, uint32_t pixel) {
+    BmpFile file;
+    file.width = file.height = 2;
+    file.bitsPerPixel = 32;
+    file.compression = BI_BITFIELDS;
+    file.masks[0] = red;
+    file.masks[1] = green;
+    file.masks[2] = blue;
+    file.pixels.assign(4, pixel);
+    return encodeBmp(file);
+  };
+  struct Case {
+    const char* name;
+    std::string bytes;
+    COLORREF bottom, top;  // left pixel of the bottom and the top row
+    bool wineDiffers;      // Wine 8 draws it black
+  } cases[] = {
+      {"colour count 0xFFFFFFFF", countAll, 0x0000FF, 0x0000FF, false},
+      {"RLE8 without its end", rle.substr(0, rle.size() - 2), 0x0000FF, 0x0000FF, false},
+      {"RLE8 run of 20 in a row of 8", overrun, 0x0000FF, 0, true},
+      {"32 bpp RGBX fields", fields(0xFF000000, 0xFF0000, 0xFF00, 0xFF0000), 0x00FF00, 0x00FF00,
+       false},
+      {"32 bpp 12-10-10 fields", fields(0xFFF00000, 0xFFC00, 0x3FF, 0xFF0000), 0x00F000, 0x00F000,
+       false},
+      {"32 bpp 555 fields", fields(0x7C00, 0x3E0, 0x1F, 0x781F), 0xFF00F7, 0xFF00F7, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+#ifdef _WIN32
+    if (c.wineDiffers) continue;
+#endif
+    std::string path = writeTempFile("odd.bmp", c.bytes);
+    ASSERT_TRUE(loadSlotImage(3, path.c_str()));
+    EXPECT_EQ(GetPixel(imageSlots[3].maskedImageDC, 0, imageSlots[3].height - 1), c.bottom);
+    EXPECT_EQ(GetPixel(imageSlots[3].maskedImageDC, 0, 0), c.top);
+  }
+  EXPECT_TRUE(capturedMessageBoxes().empty());
+}
+
 // Larger pictures, whose mask rows need padding: all magenta leaves the ground everywhere, no
 // magenta draws as if opaque.
 TEST_F(SlotImages, AllAndNoMagentaDrawnThroughTheMask) {

@@ -93,6 +93,30 @@ TEST_F(Slots, FilesThatAreNoLoadableBitmapFailWithTheMessage) {
   sevenBits[28] = 7;
   std::string jpegInside = good;
   jpegInside[30] = 4;  // BI_JPEG
+  BmpFile rle;
+  rle.width = rle.height = 8;
+  rle.bitsPerPixel = 8;
+  rle.compression = BI_RLE8;
+  rle.palette = {0, 0xFF0000};
+  rle.pixels.assign(64, 1);
+  std::string rle8 = encodeBmp(rle);
+  size_t rleData = rle8.size() - 8 * 4 - 2;  // eight rows of one run and an end of line, the end
+  rle.bitsPerPixel = 4;
+  rle.compression = BI_RLE4;
+  std::string rle4 = encodeBmp(rle);
+  // 2048 x 2048 from a 1 KB RLE8 file, and 4096 x 4096 from a 2 MB file of 1 bit per pixel.
+  std::string tinyHuge = rle8 + std::string(1024, '\0');
+  memcpy(&tinyHuge[18], "\0\x08\0\0\0\x08\0\0", 8);
+  BmpFile mono;
+  mono.width = mono.height = 4096;
+  mono.bitsPerPixel = 1;
+  mono.palette = {0, 0xFFFFFF};
+  mono.pixels.assign(size_t(4096) * 4096, 1);
+  BmpFile fields;
+  fields.width = fields.height = 2;
+  fields.bitsPerPixel = 32;
+  fields.compression = BI_BITFIELDS;
+  fields.pixels.assign(4, 0xFF0000);  // no masks: each colour would be 0
 
   struct Bad {
     const char* file;
@@ -109,6 +133,12 @@ TEST_F(Slots, FilesThatAreNoLoadableBitmapFailWithTheMessage) {
       {"nowidth.bmp", noWidth, false},
       {"sevenbits.bmp", sevenBits, false},
       {"jpeg.bmp", jpegInside, true},  // Wine ignores the compression of a 24-bpp file
+      // Wine makes black pictures of cut RLE data and masks without bits; Windows limits no size.
+      {"cut rle8.bmp", rle8.substr(0, rleData + 1), true},
+      {"cut rle4.bmp", rle4.substr(0, rleData + 1), true},
+      {"no masks.bmp", encodeBmp(fields), true},
+      {"tiny huge rle8.bmp", tinyHuge, true},
+      {"huge 1 bpp.bmp", encodeBmp(mono), true},
       {"empty.bmp", "", false},
   };
   int before = gdiObjectCount();
@@ -178,6 +208,10 @@ TEST_F(Slots, ANameTooLongForTheMessageIsCutAtACharacterBoundary) {
   name = "x" + wide;
   EXPECT_FALSE(loadSlotImage(0, name.c_str()));
   expectLoadFailureMessage(name.substr(0, 223));  // 223 + 32 bytes: the whole room of 255
+
+  // Half a character at the end is left out: it would take the suffix's first byte as its own.
+  EXPECT_FALSE(loadSlotImage(0, "x\x82"));
+  expectLoadFailureMessage("x");
 }
 
 TEST_F(Slots, ResetClearsOnlyLoadedAndVisible) {

@@ -1,7 +1,10 @@
 // The headless window backend and the kernel calls, as the player relies on them: window
-// records and their geometry, messages within and across threads, dialogs, the virtual clock.
+// records and their geometry, messages within and across threads, dialogs, the virtual and the
+// real clock.
 #include <gtest/gtest.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <thread>
@@ -11,6 +14,7 @@
 #include "platform/linux/headless.h"
 #include "platform/linux/layer.h"
 #include "platform/windows_api.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -228,6 +232,41 @@ TEST_F(HeadlessBackend, KernelNamesAndLeadBytes) {
   ASSERT_TRUE(SetCurrentDirectoryA(before));
 }
 
+// A story outside the player's folder tree finds its files beside its script; inside the tree
+// (through a link as well) the player's folder stands.
+TEST_F(HeadlessBackend, StoryFolderIsTheScriptsOutsideThePlayersTree) {
+  std::string root = tempDirectory() + "/stories";
+  for (const char* folder : {"", "/player", "/player/sub", "/player/sub/deeper", "/player2",
+                             "/other"}) {
+    mkdir((root + folder).c_str(), 0755);
+  }
+  symlink((root + "/player").c_str(), (root + "/link").c_str());
+  struct Case {
+    const char* script;
+    const char* expected;  // below root; null: the player's folder stands
+  } cases[] = {
+      {"/player/story.spt", nullptr},
+      {"/player/sub/deeper/story.spt", nullptr},
+      {"/link/sub/story.spt", nullptr},
+      {"/player2/story.spt", "/player2"},  // a name that begins like the player's folder
+      {"/other/story.spt", "/other"},
+      {"/player/../other/story.spt", "/player/../other"},
+      {"/missing/story.spt", nullptr},
+  };
+  for (const Case& c : cases) {
+    std::string got = storyFolderFor(root + "/player/", root + c.script);
+    EXPECT_EQ(got, c.expected ? root + c.expected : "") << c.script;
+  }
+  // The player reports itself beside such a story, so its working directory is the story's.
+  char name[512];
+  layerNoteOpenedScript(root + "/other/story.spt");
+  ASSERT_GT(GetModuleFileNameA(nullptr, name, sizeof name), 0u);
+  EXPECT_EQ(std::string(name).rfind(root + "/other/test_shell", 0), 0u) << name;
+  layerNoteOpenedScript("");
+  ASSERT_GT(GetModuleFileNameA(nullptr, name, sizeof name), 0u);
+  EXPECT_NE(std::string(name).rfind(root, 0), 0u) << name;
+}
+
 std::atomic<int> ticks{0};
 DWORD WINAPI tickEveryThirty(LPVOID) {
   DWORD start = timeGetTime();
@@ -261,6 +300,15 @@ TEST_F(HeadlessBackend, DrivenClockMovesOnlyWhenTheDriverAdvancesIt) {
   DWORD start = timeGetTime();
   Sleep(45);
   EXPECT_EQ(timeGetTime() - start, 45u);
+
+  // Real: a yield lasts until the reading changes, so a wait's last millisecond is not spun.
+  headlessUseRealClock(true);
+  for (int i = 0; i < 5; ++i) {
+    DWORD before = timeGetTime();
+    Sleep(0);
+    EXPECT_NE(timeGetTime(), before);
+  }
+  headlessUseRealClock(false);
 }
 
 std::atomic<bool> senderWentOn{false};

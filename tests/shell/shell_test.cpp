@@ -1,7 +1,7 @@
 // The shell as a user meets it: the real WinMain, window procedure and frame thread on the
 // headless backend, frame by frame on a driven clock. Opening, re-opening and cancelling, every
-// way of closing, activation, the frame timing at the clock's wrap, the working directory, and
-// the stop of the frame thread inside its own WM_CLOSE.
+// way of closing, activation, repainting at rest, the frame timing at the clock's wrap, the
+// working directory, and the stop of the frame thread inside its own WM_CLOSE.
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -219,6 +219,26 @@ TEST_F(Shell, InactiveFramesRunNoWorkAndTheScriptResumesWhereItStood) {
   EXPECT_EQ(windowTitleUtf8(), "B");
   nextFrame();
   EXPECT_EQ(windowTitleUtf8(), "C");
+}
+
+TEST_F(Shell, AtRestFramesPresentNothingAndAWindowThatLostItsPictureGetsItBack) {
+  write("red.bmp", solidBmp(8, 8, RGB(255, 0, 0)));
+  std::string path =
+      write("a.spt", scriptText({"bitmap_load 0 red.bmp", "bitmap_show 0 0 0 8 8 0 0 0", "hello"}));
+  openThroughMenu(path.c_str());
+  click();
+  runFrames(4);
+  HDC window = GetDC(mainWindow);
+  ASSERT_EQ(GetPixel(window, 0, 0), RGB(255, 0, 0));
+  // Another window covered the client area and drew there; the story waits for a click.
+  BitBlt(window, 0, 0, 640, 480, nullptr, 0, 0, BLACKNESS);
+  runFrames(3);
+  EXPECT_EQ(GetPixel(window, 0, 0), RGB(0, 0, 0));
+  // Uncovered, the window asks to be painted and shows the picture again.
+  InvalidateRect(mainWindow, nullptr, TRUE);
+  nextFrame();
+  EXPECT_EQ(GetPixel(window, 0, 0), RGB(255, 0, 0));
+  ReleaseDC(mainWindow, window);
 }
 
 std::vector<DWORD> titleTimes;
