@@ -11,6 +11,11 @@ constexpr int commandArgCapacity = 20;     // argument slots of a node
 constexpr int commandCount = 29;           // script commands, indices 0 to 28
 constexpr int scriptLineBufferSize = 255;  // one read takes at most 254 bytes and a zero
 constexpr int tokenBufferSize = 256;       // a token without its line end, or the line copy
+// The most reads a script may take; a longer one is refused before its first extra line is
+// compiled. Each line may cost a node of up to about 1 KB, so this keeps a script's list under
+// 200 MB and its compilation well under a second, while a story at a click every few seconds
+// would take days to read through: no story needs more.
+constexpr int maxScriptLines = 200000;
 
 // Command indices the interpreter treats specially.
 constexpr int commandIndexTextShow = 15;  // the one-token parser; the text executor

@@ -2,10 +2,11 @@
 // every other line to its command's parser. Owns scriptLineNumber and compilationEnded.
 // Lines are Shift-JIS bytes; only ',' and ' ' separate tokens, and no Shift-JIS trail byte is
 // either of them, so splitting never cuts a double-byte character.
-#include <limits.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "compiler/compiler.h"
+#include "resources/texts.h"
 #include "shell/shell.h"
 
 int scriptLineNumber = 0;
@@ -15,6 +16,18 @@ namespace {
 
 bool isDelimiter(char c) {
   return c == ',' || c == ' ';
+}
+
+// A script longer than maxScriptLines is no story: what was compiled of it goes, the user is
+// told, and the run goes on over an empty list, as for a script that cannot be read.
+void refuseLongScript() {
+  freeCommandList(commandList);
+  resetCommandList(commandList);
+  char path[pathBufferSize];
+  snprintf(path, sizeof path, "%.*s", pathBufferSize - 1, scriptPath);
+  char text[pathBufferSize + 256];  // the format's own text is under 100 bytes
+  snprintf(text, sizeof text, formatScriptTooLong, maxScriptLines, path);
+  MessageBoxA(mainWindow, text, captionError, MB_OK);
 }
 
 }  // namespace
@@ -55,7 +68,11 @@ void compileScript(const char* path) {
   // keep the thread (and the main thread waiting for it) busy to the end.
   while (!compilationEnded && !frameStopRequested.load() &&
          fgets(lineBuffer, scriptLineBufferSize, file)) {
-    if (scriptLineNumber < INT_MAX) ++scriptLineNumber;
+    if (scriptLineNumber == maxScriptLines) {
+      refuseLongScript();
+      break;
+    }
+    ++scriptLineNumber;
     // fgets stops at a zero byte as little as anywhere else, but the line ends there for us.
     strcpy(lineCopy, lineBuffer);
 

@@ -12,6 +12,13 @@ const char formatMissingArgument[] =
     "\x83G\x83\x89\x81[\x96\xBD\x97\xDF\x81" "F%s\n"                                     // エラー命令：%s
     "\x83G\x83\x89\x81[\x8Ds\x81" "F%d\x8Ds\x96\xDA\n"                                   // エラー行：%d行目
     "\x8D\xEC\x8B\xC6\x92\x86\x82\xCC\x83t\x83@\x83" "C\x83\x8B\x96\xBC\x81" "F%s";       // 作業中のファイル名：%s
+const char formatScriptTooLong[] =
+    "\x83X\x83N\x83\x8A\x83v\x83g\x82\xAA\x92\xB7\x82\xB7\x82\xAC\x82\xDC\x82\xB7\n"  // スクリプトが長すぎます
+    "\x8Ds\x90\x94\x82\xCC\x8F\xE3\x8C\xC0\x81" "F%d\x8Ds\n"                           // 行数の上限：%d行
+    "\x8D\xEC\x8B\xC6\x92\x86\x82\xCC\x83t\x83@\x83" "C\x83\x8B\x96\xBC\x81" "F%s";     // 作業中のファイル名：%s
+const char textStopFailed[] =  // 実行中のスクリプトを停止できませんでした
+    "\x8E\xC0\x8Ds\x92\x86\x82\xCC\x83X\x83N\x83\x8A\x83v\x83g\x82\xF0\x92\xE2\x8E~\x82\xC5"
+    "\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x82\xC5\x82\xB5\x82\xBD";
 const char textLoadFailedSuffix[] =  // を読み込むことができませんでした
     "\x82\xF0\x93\xC7\x82\xDD\x8D\x9E\x82\xDE\x82\xB1\x82\xC6\x82\xAA\x82\xC5\x82\xAB\x82\xDC"
     "\x82\xB9\x82\xF1\x82\xC5\x82\xB5\x82\xBD";
@@ -40,6 +47,8 @@ const SystemText systemTexts[] = {
     SYSTEM_TEXT(textNotNumeric, "数値データではありません"),
     SYSTEM_TEXT(formatMissingArgument,
                 "引数の数が足りません\nエラー命令：%s\nエラー行：%d行目\n作業中のファイル名：%s"),
+    SYSTEM_TEXT(formatScriptTooLong, "スクリプトが長すぎます\n行数の上限：%d行\n作業中のファイル名：%s"),
+    SYSTEM_TEXT(textStopFailed, "実行中のスクリプトを停止できませんでした"),
     SYSTEM_TEXT(textLoadFailedSuffix, "を読み込むことができませんでした"),
     SYSTEM_TEXT(textSurfaceFailed, "仮想画面の作成に失敗しました"),
     SYSTEM_TEXT(formatScriptCannotOpen, "%s\nスクリプトファイルを開くことができませんでした"),

@@ -8,6 +8,8 @@ extern const char captionEnd[];             // caption of the end-of-script mess
 extern const char textScriptEnded[];        // script_end's message
 extern const char textNotNumeric[];         // a checked argument that is not a number
 extern const char formatMissingArgument[];  // sprintf format: command, line number, script path
+extern const char formatScriptTooLong[];    // sprintf format: the line limit, script path
+extern const char textStopFailed[];         // the running script did not stop for an Open
 extern const char textLoadFailedSuffix[];   // follows the image name of a bitmap that failed
 extern const char textSurfaceFailed[];      // the virtual screen could not be made
 extern const char formatScriptCannotOpen[];  // sprintf format: a script named on the command line

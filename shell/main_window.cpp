@@ -97,7 +97,13 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 }
 
 void closeCleanup() {
-  if (frameThreadStarted == 1) stopFrameThread();
+  if (frameThreadStarted == 1 && !stopFrameThread()) {
+    // A frame thread left behind may still use the slots and the list: they stay as they are
+    // until the process ends, which follows at once.
+    cleanupDone = 1;
+    SetCurrentDirectoryA(makeWorkingDirectory());
+    return;
+  }
   releaseAllImages();
   finalCleanup();
 }

@@ -17,6 +17,12 @@ namespace {
 // waiting script costs almost nothing.
 constexpr DWORD frameWaitMargin = 1;
 
+// How long a stop waits for a frame thread that neither ends nor sends a message. A thread that
+// runs ends within a frame, or within a load (each bounded to well under a second); one that
+// stays silent this long is stuck (a file that never answers) and is left behind, before the
+// window has been frozen long enough for the system to call it not responding (five seconds).
+constexpr DWORD frameThreadStopTimeout = 3000;
+
 bool isSeparator(char c) {
   return c == '\\' || c == '/';
 }
@@ -87,7 +93,11 @@ bool openScript(HWND owner) {
   if (!GetOpenFileNameA(&dialog)) return false;
 
   SetCurrentDirectoryA(makeWorkingDirectory());
-  if (frameThreadStarted == 1) stopFrameThread();
+  if (frameThreadStarted == 1 && !stopFrameThread()) {
+    // The old run may still come back to its slots and list: nothing is released or started.
+    MessageBoxA(mainWindow, textStopFailed, captionError, MB_OK);
+    return false;
+  }
   // The window may have closed while the old thread was stopping (its WM_CLOSE was handled
   // meanwhile): the program is ending, and nothing may start again.
   if (cleanupDone != 0) return false;
@@ -149,7 +159,7 @@ DWORD WINAPI frameThreadProc(LPVOID) {
   }
 }
 
-void stopFrameThread() {
+bool stopFrameThread() {
   frameStopRequested = true;
   // When the message being handled is one the frame thread sent (its WM_CLOSE), answer it now:
   // the thread goes on, sees the stop and ends, and can be waited for like any other. Otherwise
@@ -160,16 +170,21 @@ void stopFrameThread() {
   // waited for it and let the handle go.
   while (frameThread) {
     HANDLE thread = frameThread;
-    DWORD result = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
+    DWORD result =
+        MsgWaitForMultipleObjects(1, &thread, FALSE, frameThreadStopTimeout, QS_SENDMESSAGE);
     if (result == WAIT_OBJECT_0 + 1) {
       MSG message;
       PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);  // handles the sent messages
       continue;
     }
+    // Stuck: the handle is kept, so that the next stop waits for the thread again. The stop flag
+    // stays set, so a thread that comes back ends at its next look at it.
+    if (result == WAIT_TIMEOUT) return false;
     if (frameThread == thread) {
       CloseHandle(thread);
       frameThread = nullptr;
     }
     break;
   }
+  return true;
 }

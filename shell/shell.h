@@ -37,6 +37,7 @@ char* makeWorkingDirectory();
 bool openScript(HWND owner);
 void startScriptRun();
 DWORD WINAPI frameThreadProc(LPVOID unused);
-void stopFrameThread();
+// True once the frame thread has ended; false when it did not end in time and was left behind.
+bool stopFrameThread();
 
 #endif

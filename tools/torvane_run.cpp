@@ -129,21 +129,11 @@ void onWindowChange(HWND window, UINT change) {
   }
 }
 
-// The size a WAV image's RIFF header gives: 8 bytes of header and its chunk size.
-void onSound(LPCSTR sound, UINT flags) {
-  if (!sound) {
-    writeLog("\"event\":\"sound\",\"action\":\"stop\",\"bytes\":0");
-    return;
-  }
-  const unsigned char* header = reinterpret_cast<const unsigned char*>(sound);
-  unsigned long bytes = 0;
-  if ((flags & SND_MEMORY) && memcmp(header, "RIFF", 4) == 0) {
-    bytes =
-        8ul + (header[4] | (header[5] << 8) | (header[6] << 16) | ((unsigned long)header[7] << 24));
-  }
+// bytes is the length of the image as the sound service noted it: the log never reads the image.
+void onSound(LPCSTR sound, UINT flags, size_t imageLength) {
   char fields[120];
-  snprintf(fields, sizeof fields, "\"event\":\"sound\",\"action\":\"%s\",\"bytes\":%lu",
-           (flags & SND_LOOP) ? "loop" : "once", bytes);
+  snprintf(fields, sizeof fields, "\"event\":\"sound\",\"action\":\"%s\",\"bytes\":%zu",
+           !sound ? "stop" : (flags & SND_LOOP) ? "loop" : "once", imageLength);
   writeLog(fields);
 }
 

@@ -104,7 +104,7 @@ DWORD copyOut(const std::string& text, LPSTR buffer, DWORD size) {
 }  // namespace
 
 void (*layerThreadEndHandler)(DWORD threadId) = nullptr;
-void (*layerSoundObserver)(LPCSTR sound, UINT flags) = nullptr;
+void (*layerSoundObserver)(LPCSTR sound, UINT flags, size_t imageLength) = nullptr;
 
 // ---------------------------------------------------------------------------------------------
 // The layer's lock and waits

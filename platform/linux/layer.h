@@ -118,7 +118,8 @@ constexpr DWORD errorCannotFindClass = 1407;      // ERROR_CANNOT_FIND_WND_CLASS
 constexpr DWORD errorClassAlreadyExists = 1410;   // ERROR_CLASS_ALREADY_EXISTS
 
 // Told of every sndPlaySoundA call before it is carried out (sound_sdl.cpp calls it; kernel.cpp
-// holds it), for torvane-run's log; null when nobody listens.
-extern void (*layerSoundObserver)(LPCSTR sound, UINT flags);
+// holds it), for torvane-run's log; null when nobody listens. imageLength is the length noted
+// for a memory image, 0 for a stop or an image nobody noted: the bytes a listener may read.
+extern void (*layerSoundObserver)(LPCSTR sound, UINT flags, size_t imageLength);
 
 #endif

@@ -17,6 +17,10 @@ constexpr int soundDeviceFrameBytes = 4;      // signed 16-bit, native byte orde
 // SDL_AUDIODRIVER and the other SDL variables afresh. Also run at process exit.
 void closeSoundDevice();
 
+// Fills bytes (whole device frames) of buffer at once, as the device callback would have filled
+// its next buffer, so that a tool reads what plays without waiting for the device. False, with
+// the buffer untouched, when no device is open.
+bool pullSoundOutput(void* buffer, int bytes);
 // Whether sndPlaySoundA would play this WAV file image: the decoding of a noted image, with
 // nothing kept and no device opened.
 bool soundImageDecodes(const void* image, size_t length);

@@ -3,12 +3,14 @@
 // Owns the audio device, the play record that its callback reads and the prepared sounds: every
 // image handed over is noted with its real length (SND_MEMORY passes none) and decoded then.
 //
-// An image is decoded and converted to the device format when it is noted, that is when a slot
-// loads it, so that starting it costs no more than swapping the play record under the device
-// lock: converting a few seconds of 48 kHz sound to the device rate alone takes longer than a
-// 30 ms frame. The callback never reads the caller's image, only our own samples, so once
-// sndPlaySoundA returns (a stop included) it no longer touches what it played before; it only
-// copies bytes, and never allocates, logs or calls back into the player.
+// An image is decoded when it is noted, that is when a slot loads it, into samples of its own
+// format (as many bytes as the file's, four times as many for ADPCM), and converted to the
+// device format only while it plays, a device buffer at a time, through an SDL audio stream.
+// Converted whole at load, a small file of a low rate would cost what its playing time costs at
+// 44.1 kHz stereo: 2,444 bytes at 1 Hz make 423 MB. Starting a sound costs a new stream and a
+// swap of the play record under the device lock. The callback never reads the caller's image,
+// only our own samples, so once sndPlaySoundA returns (a stop included) it no longer touches
+// what it played before; it never logs or calls back into the player.
 #include <SDL.h>
 #include <limits.h>
 #include <stdio.h>
@@ -25,21 +27,37 @@ namespace {
 
 // What the callback plays. Written only under the device lock, which the callback runs under.
 struct PlayRecord {
-  const Uint8* samples;  // a prepared sound's samples, which it owns; null when nothing plays
-  Uint32 length;         // bytes in samples, whole frames
-  Uint32 position;       // next byte to deliver; equals length once a single play has ended
-  bool looping;          // start again at the end (SND_LOOP)
-  Uint32 serial;         // counts the sounds started, so a synchronous play knows its own
-  Uint64 requestedAt;    // performance counter when sndPlaySoundA was asked to play it
-  Uint64 deliveredAt;    // performance counter at the first callback that delivered it; 0 before
+  const Uint8* samples;     // a prepared sound's samples; null when nothing plays
+  Uint32 length;            // bytes in samples, whole frames of the sound's own format
+  Uint32 frameBytes;        // bytes of one frame of samples
+  int rate;                 // the sound's frames per second
+  SDL_AudioStream* stream;  // converts samples to the device format; the record owns it
+  Uint32 position;          // next byte of samples to convert
+  bool flushed;             // a single play has handed its last samples to the stream
+  bool finished;            // a single play has delivered everything
+  bool looping;             // start again at the end (SND_LOOP)
+  Uint32 serial;            // counts the sounds started, so a synchronous play knows its own
+  Uint64 requestedAt;       // performance counter when sndPlaySoundA was asked to play it
+  Uint64 deliveredAt;       // performance counter at the first callback that delivered it
 };
 
 // An image handed over (noteSoundImage), decoded.
 struct PreparedSound {
-  const void* image;  // null: a free row
-  Uint8* samples;     // the sound in the device format (SDL_malloc); null when it holds none
-  Uint32 length;      // bytes in samples
+  const void* image;   // null: a free row
+  size_t imageLength;  // bytes of the image, as noted
+  Uint8* samples;      // the sound in its own format (SDL_LoadWAV_RW); null when it holds none
+  Uint32 length;       // bytes in samples, whole frames
+  SDL_AudioSpec spec;  // format, channels and rate of samples
 };
+
+// The rates a sound may have. A stream pads its input by 512 frames to resample, so below the
+// lower limit that padding alone makes seconds of output at once (at 1 Hz, 90 MB), and above the
+// upper one SDL's padding buffer grows with the rate (hundreds of MB at 2 GHz). 1 kHz is below
+// the lowest rate sound files use (telephone sound, 8 kHz; old game sounds, 4 to 5.5 kHz);
+// 384 kHz is the highest that recording equipment offers.
+constexpr int minSoundRate = 1000;
+constexpr int maxSoundRate = 384000;
+
 // The sound slots hold ten images at most; the rest is room for tools and tests.
 constexpr int preparedSoundCount = 32;
 
@@ -63,22 +81,45 @@ bool unnotedImageReported = false;
 bool notesFullReported = false;
 bool fileNameReported = false;
 
-// The device callback: copies the play record's samples, silence after them.
+// Hands the stream the next source samples: about as many as make `missing` device bytes, at
+// least one frame; at the end of a single play the stream is flushed once. False when nothing
+// more will come.
+bool feedStream(PlayRecord& record, Uint32 missing) {
+  if (record.position >= record.length) {
+    if (record.looping) {
+      record.position = 0;
+    } else if (!record.flushed) {
+      record.flushed = true;
+      return SDL_AudioStreamFlush(record.stream) == 0;
+    } else {
+      return false;
+    }
+  }
+  Uint64 frames =
+      (Uint64)(missing / soundDeviceFrameBytes) * (Uint64)record.rate / soundDeviceRate + 1;
+  Uint64 bytes = frames * record.frameBytes;
+  if (bytes > record.length - record.position) bytes = record.length - record.position;
+  if (SDL_AudioStreamPut(record.stream, record.samples + record.position, (int)bytes) != 0)
+    return false;
+  record.position += (Uint32)bytes;
+  return true;
+}
+
+// The device callback: converts the play record's samples as far as the buffer needs, silence
+// after them.
 void SDLCALL fillDeviceBuffer(void*, Uint8* stream, int size) {
   Uint32 wanted = (Uint32)size;
   Uint32 written = 0;
   PlayRecord& record = playRecord;
-  if (record.samples && record.length > 0) {
+  if (record.stream && !record.finished) {
     while (written < wanted) {
-      if (record.position >= record.length) {
-        if (!record.looping) break;
-        record.position = 0;
+      int got = SDL_AudioStreamGet(record.stream, stream + written, (int)(wanted - written));
+      if (got < 0) break;
+      written += (Uint32)got;
+      if (written < wanted && !feedStream(record, wanted - written)) {
+        record.finished = true;
+        break;
       }
-      Uint32 count = record.length - record.position;
-      if (count > wanted - written) count = wanted - written;
-      memcpy(stream + written, record.samples + record.position, count);
-      written += count;
-      record.position += count;
     }
     if (written > 0 && record.deliveredAt == 0) record.deliveredAt = SDL_GetPerformanceCounter();
   }
@@ -86,11 +127,13 @@ void SDLCALL fillDeviceBuffer(void*, Uint8* stream, int size) {
 }
 
 // Puts a new record in place. Once the device lock is released the callback no longer reaches
-// the old record's samples.
+// the old record's samples, and its stream goes.
 void swapPlayRecord(const PlayRecord& next) {
   SDL_LockAudioDevice(device);
+  SDL_AudioStream* old = playRecord.stream;
   playRecord = next;
   SDL_UnlockAudioDevice(device);
+  if (old) SDL_FreeAudioStream(old);
 }
 
 void closeAtExit() {
@@ -140,62 +183,62 @@ bool openDevice() {
   return true;
 }
 
-// The image decoded and converted to the device format, in a buffer from SDL_malloc. False when
-// SDL cannot read it or it holds no sound: nothing is reported, as on Windows. Only the first
-// length bytes are read, whatever the RIFF header claims.
-bool decodeImage(const void* image, size_t length, Uint8** samples, Uint32* bytes) {
+// A stream from a sound's format to the device's; null when SDL cannot convert it.
+SDL_AudioStream* newStream(const SDL_AudioSpec& spec) {
+  return SDL_NewAudioStream(spec.format, spec.channels, spec.freq, AUDIO_S16SYS,
+                            soundDeviceChannels, soundDeviceRate);
+}
+
+// Whether the "fmt " and "data" chunks, and every chunk before the later of them, lie within the
+// image. SDL allocates what such a chunk's header claims before it reads it: a file of 271 bytes
+// claiming 488 MB of data costs 488 MB. A chunk cut short is a file cut short, which plays
+// nothing anyway; without both chunks there is no sound.
+bool chunksWithinImage(const Uint8* bytes, size_t length) {
+  bool format = false, data = false;
+  size_t at = 12;  // after "RIFF", its size and "WAVE"
+  while (at <= length - 8 && !(format && data)) {
+    Uint32 size = bytes[at + 4] | bytes[at + 5] << 8 | bytes[at + 6] << 16 |
+                  (Uint32)bytes[at + 7] << 24;
+    if (size > length - at - 8) return false;
+    format = format || memcmp(bytes + at, "fmt ", 4) == 0;
+    data = data || memcmp(bytes + at, "data", 4) == 0;
+    at += 8 + (size_t)size + (size & 1);  // chunks are padded to an even length
+  }
+  return format && data;
+}
+
+// The image decoded into samples of its own format, whole frames of them, in a buffer for
+// SDL_FreeWAV. False when SDL cannot read it, it holds no sound, or it could not be converted
+// to the device format: nothing is reported, as on Windows. Only the first length bytes are
+// read, whatever the RIFF header claims.
+bool decodeImage(const void* image, size_t length, PreparedSound* prepared) {
   if (length < 12 || length > INT_MAX) return false;  // not even a RIFF header
+  if (!chunksWithinImage((const Uint8*)image, length)) return false;
   SDL_RWops* source = SDL_RWFromConstMem(image, (int)length);
   if (!source) return false;
   SDL_AudioSpec spec;
   Uint8* data = nullptr;
   Uint32 dataBytes = 0;
   if (!SDL_LoadWAV_RW(source, 1, &spec, &data, &dataBytes)) return false;
-
-  SDL_AudioCVT convert;
-  int needed = SDL_BuildAudioCVT(&convert, spec.format, spec.channels, spec.freq, AUDIO_S16SYS,
-                                 soundDeviceChannels, soundDeviceRate);
-  Uint8* result = data;
-  Uint32 resultBytes = dataBytes;
-  if (needed < 0) {
+  Uint32 frameBytes = SDL_AUDIO_BITSIZE(spec.format) / 8 * spec.channels;
+  if (frameBytes > 0) dataBytes -= dataBytes % frameBytes;
+  SDL_AudioStream* probe = nullptr;
+  bool playable = frameBytes > 0 && dataBytes > 0 && spec.freq >= minSoundRate &&
+                  spec.freq <= maxSoundRate && (probe = newStream(spec)) != nullptr;
+  if (probe) SDL_FreeAudioStream(probe);
+  if (!playable) {
     SDL_FreeWAV(data);
     return false;
   }
-  if (needed > 0) {
-    uint64_t room = (uint64_t)dataBytes * (uint64_t)convert.len_mult;
-    if (room > INT_MAX) {
-      SDL_FreeWAV(data);
-      return false;
-    }
-    convert.buf = (Uint8*)SDL_malloc(room > 0 ? (size_t)room : 1);
-    if (!convert.buf) {
-      SDL_FreeWAV(data);
-      return false;
-    }
-    memcpy(convert.buf, data, dataBytes);
-    convert.len = (int)dataBytes;
-    SDL_FreeWAV(data);
-    if (SDL_ConvertAudio(&convert) != 0) {
-      SDL_free(convert.buf);
-      return false;
-    }
-    result = convert.buf;
-    resultBytes = (Uint32)convert.len_cvt;
-  }
-  resultBytes -= resultBytes % soundDeviceFrameBytes;
-  if (resultBytes == 0) {
-    SDL_free(result);
-    return false;
-  }
-  *samples = result;
-  *bytes = resultBytes;
+  prepared->samples = data;
+  prepared->length = dataBytes;
+  prepared->spec = spec;
   return true;
 }
 
 bool somethingPlays() {
   SDL_LockAudioDevice(device);
-  bool plays = playRecord.samples &&
-               (playRecord.looping || playRecord.position < playRecord.length);
+  bool plays = playRecord.stream && !playRecord.finished;
   SDL_UnlockAudioDevice(device);
   return plays;
 }
@@ -227,17 +270,18 @@ PreparedSound* findPrepared(const void* image) {
 
 void releasePrepared(PreparedSound* prepared) {
   stopPlayingFrom(prepared->samples);
-  SDL_free(prepared->samples);
-  prepared->image = nullptr;
-  prepared->samples = nullptr;
-  prepared->length = 0;
+  SDL_FreeWAV(prepared->samples);
+  SDL_zerop(prepared);
 }
 
 }  // namespace
 
 BOOL sndPlaySoundA(LPCSTR sound, UINT flags) {
-  if (layerSoundObserver) layerSoundObserver(sound, flags);  // torvane-run's log
   std::unique_lock<std::mutex> hold(serviceMutex);
+  if (layerSoundObserver) {  // torvane-run's log: the image's length, where it was noted
+    const PreparedSound* noted = sound && (flags & SND_MEMORY) ? findPrepared(sound) : nullptr;
+    layerSoundObserver(sound, flags, noted ? noted->imageLength : 0);
+  }
   if (!sound) {
     stopPlaying();
     return TRUE;
@@ -269,8 +313,15 @@ BOOL sndPlaySoundA(LPCSTR sound, UINT flags) {
 
   PlayRecord next;
   SDL_zero(next);
+  next.stream = newStream(prepared->spec);
+  if (!next.stream) {  // out of memory: the image was converted once when it was noted
+    stopPlaying();
+    return FALSE;
+  }
   next.samples = prepared->samples;
   next.length = prepared->length;
+  next.frameBytes = SDL_AUDIO_BITSIZE(prepared->spec.format) / 8 * prepared->spec.channels;
+  next.rate = prepared->spec.freq;
   next.looping = (flags & SND_LOOP) != 0;
   next.serial = ++soundsStarted;
   next.requestedAt = SDL_GetPerformanceCounter();
@@ -286,7 +337,7 @@ BOOL sndPlaySoundA(LPCSTR sound, UINT flags) {
         std::lock_guard<std::mutex> again(serviceMutex);
         if (deviceState != DeviceState::open) break;
         SDL_LockAudioDevice(device);
-        bool done = playRecord.serial != serial || playRecord.position >= playRecord.length;
+        bool done = playRecord.serial != serial || playRecord.finished;
         SDL_UnlockAudioDevice(device);
         if (done) break;
       }
@@ -305,13 +356,12 @@ void noteSoundImage(const void* image, size_t length) {
     std::lock_guard<std::mutex> hold(serviceMutex);
     SDL_SetHint(SDL_HINT_WAVE_TRUNCATION, "strict");
   }
-  // Decoded outside the service, so that a long conversion holds up no other call.
-  Uint8* samples = nullptr;
-  Uint32 bytes = 0;
-  if (!decodeImage(image, length, &samples, &bytes)) {
-    samples = nullptr;
-    bytes = 0;
-  }
+  // Decoded outside the service, so that a long decoding holds up no other call.
+  PreparedSound decoded;
+  SDL_zero(decoded);
+  if (!decodeImage(image, length, &decoded)) SDL_zero(decoded);
+  decoded.image = image;
+  decoded.imageLength = length;
 
   std::lock_guard<std::mutex> hold(serviceMutex);
   PreparedSound* row = findPrepared(image);
@@ -326,12 +376,10 @@ void noteSoundImage(const void* image, size_t length) {
               preparedSoundCount);
       notesFullReported = true;
     }
-    SDL_free(samples);
+    SDL_FreeWAV(decoded.samples);
     return;
   }
-  row->image = image;
-  row->samples = samples;
-  row->length = bytes;
+  *row = decoded;
 }
 
 bool soundImageDecodes(const void* image, size_t length) {
@@ -339,10 +387,10 @@ bool soundImageDecodes(const void* image, size_t length) {
     std::lock_guard<std::mutex> hold(serviceMutex);
     SDL_SetHint(SDL_HINT_WAVE_TRUNCATION, "strict");  // as noteSoundImage decodes
   }
-  Uint8* samples = nullptr;
-  Uint32 bytes = 0;
-  if (!decodeImage(image, length, &samples, &bytes)) return false;
-  SDL_free(samples);
+  PreparedSound decoded;
+  SDL_zero(decoded);
+  if (!decodeImage(image, length, &decoded)) return false;
+  SDL_FreeWAV(decoded.samples);
   return true;
 }
 
@@ -356,11 +404,21 @@ void closeSoundDevice() {
   std::lock_guard<std::mutex> hold(serviceMutex);
   if (deviceState == DeviceState::open) {
     SDL_CloseAudioDevice(device);  // waits for the device thread to end
+    if (playRecord.stream) SDL_FreeAudioStream(playRecord.stream);
     SDL_zero(playRecord);
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
   }
   device = 0;
   deviceState = DeviceState::closed;
+}
+
+bool pullSoundOutput(void* buffer, int bytes) {
+  std::lock_guard<std::mutex> hold(serviceMutex);
+  if (deviceState != DeviceState::open) return false;
+  SDL_LockAudioDevice(device);
+  fillDeviceBuffer(nullptr, (Uint8*)buffer, bytes - bytes % soundDeviceFrameBytes);
+  SDL_UnlockAudioDevice(device);
+  return true;
 }
 
 bool soundDeviceOpen() {

@@ -8,7 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "compiler/compiler.h"
@@ -369,6 +372,55 @@ TEST_F(Shell, OpeningAgainAndAgainWhileFramesRunFreely) {
   EXPECT_EQ(playerExitCode(), 0);
   for (const ImageSlot& slot : imageSlots) EXPECT_EQ(slot.imageDC, nullptr);
   for (const SoundSlot& slot : soundSlots) EXPECT_EQ(slot.image, nullptr);
+}
+
+// A loader that blocks until the test lets it go: the compiler's allocations.
+std::atomic<bool> loaderBlocked{false}, loaderReleased{false};
+void* blockingAllocate(size_t size) {
+  loaderBlocked = true;
+  while (!loaderReleased) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return malloc(size);
+}
+
+// Polls for up to 20 s (a stop gives up after a few).
+bool within20Seconds(const std::function<bool()>& done) {
+  for (int i = 0; i < 2000 && !done(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return done();
+}
+
+// A frame thread stuck in a load does not freeze the window for good: an Open gives up waiting
+// for it, says so and starts nothing; closing the window still ends the program. The thread,
+// let go at last, ends by itself without a frame.
+TEST_F(Shell, AFrameThreadStuckInALoadIsLeftBehindAndTheWindowStaysUsable) {
+  std::string first = write("a.spt", scriptText({"first"}));
+  std::string second = write("b.spt", scriptText({"second"}));
+  headlessDriveClock(false);  // a stuck thread never lets the program be idle
+  loaderBlocked = loaderReleased = false;
+  compilerAllocate = blockingAllocate;
+  headlessSetOpenFileResult(first.c_str());
+  PostMessageA(mainWindow, WM_COMMAND, IDM_FILE_OPEN, 0);
+  ASSERT_TRUE(within20Seconds([] { return loaderBlocked.load(); }));
+  headlessClearMessageBoxes();
+  headlessSetOpenFileResult(second.c_str());
+  PostMessageA(mainWindow, WM_COMMAND, IDM_FILE_OPEN, 0);
+  bool told = within20Seconds([] { return !headlessMessageBoxes().empty(); });
+  PostMessageA(mainWindow, WM_CLOSE, 0, 0);
+  bool closed = within20Seconds(playerEnded);
+  HANDLE stuck = frameThread;
+  loaderReleased = true;
+  WaitForSingleObject(stuck, INFINITE);
+  compilerAllocate = malloc;
+  ASSERT_TRUE(told) << "the Open waited for the stuck thread with no limit";
+  std::vector<HeadlessMessageBox> boxes = headlessMessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, textStopFailed);
+  EXPECT_EQ(boxes[0].caption, captionError);
+  ASSERT_TRUE(closed);
+  EXPECT_EQ(playerExitCode(), 0);
+  EXPECT_EQ(currentCommand, nullptr) << "the thread left behind ran no frame";
+  CloseHandle(stuck);
+  frameThread = nullptr;
 }
 
 // An Open that arrives while the frame thread's WM_CLOSE at the end of the script is being sent:

@@ -5,11 +5,20 @@
 #ifndef _WIN32
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#ifdef __SANITIZE_ADDRESS__
+extern "C" size_t __sanitizer_get_current_allocated_bytes(void);  // the sanitizer's own heap
+#endif
 
+#include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -322,6 +331,11 @@ TEST_F(SoundOutputTest, UnplayableImagesPlayNothingAndEndTheSoundThatPlayed) {
       wavImage(1, 2, 44100, 16, 4, "", ""),  // no data
       wavImage(0x55, 2, 44100, 16, 4, "", std::string(400, '\x11')),  // an unknown format
       wavImage(1, 0, 44100, 16, 4, "", std::string(400, '\x11')),     // no channels
+      wavImage(1, 1, 22050, 16, 2, "", ""),  // no data, in a format that needs converting
+      // Rates no sound file has: 2,444 bytes at 1 Hz would play for 40 minutes.
+      wavImage(1, 1, 1, 8, 1, "", std::string(2400, '\x60')),
+      wavImage(1, 1, 999, 8, 1, "", std::string(400, '\x60')),
+      wavImage(1, 1, 384001, 8, 1, "", std::string(400, '\x60')),
       huge};
 
   loadImage(toneImage(1000, toneFrames), 0);
@@ -336,6 +350,33 @@ TEST_F(SoundOutputTest, UnplayableImagesPlayNothingAndEndTheSoundThatPlayed) {
     levels.insert(levels.end(), {1000, 0});
   }
   expectLevels(runsOf(finishCapture()), levels);
+}
+
+size_t heapInUse() {
+#ifdef __SANITIZE_ADDRESS__
+  return __sanitizer_get_current_allocated_bytes();
+#else
+  struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+#endif
+}
+
+// A sound is converted while it plays: a long sound of a low rate costs memory in proportion to
+// its file at load, not to its playing time at the device rate (here 35 MB), and still plays.
+TEST_F(SoundOutputTest, ALongSoundOfALowRateCostsItsFileAtLoadAndPlays) {
+  std::string data;
+  for (int i = 0; i < 200000; ++i) data.push_back((char)(i % 20 < 10 ? 0xC0 : 0x40));
+  std::string image = wavImage(1, 1, 1000, 8, 1, "", data);  // 200 s
+  size_t before = heapInUse();
+  loadImage(image, 0);
+  EXPECT_LT(heapInUse() - before, 4 * image.size());
+  beginCapture();
+  playSound(0, 0);
+  waitFrames(4 * toneFrames);
+  std::vector<int16_t> samples = finishCapture();
+  int loudest = 0;
+  for (int16_t sample : samples) loudest = std::max(loudest, abs(sample));
+  EXPECT_GT(loudest, 12000);
 }
 
 TEST_F(SoundOutputTest, WithoutAnAudioDeviceNothingSoundsAndNothingFails) {
@@ -383,6 +424,40 @@ TEST_F(SoundOutputTest, TheServicesOwnFlagsAndNotes) {
   ASSERT_EQ(runs.size(), 6u);
   EXPECT_EQ(runs[0].frames, toneFrames);
   EXPECT_GE(runs[2].frames, 3 * toneFrames) << "the no-stop call left the loop playing";
+}
+
+// torvane-run's log names the bytes of each image played, and reads no more of an image than
+// it has: an empty file and one holding only "RIFF" among them.
+TEST(TorvaneRunSoundLog, GivesEachImagesLengthWithoutReadingIt) {
+  std::string tone = toneImage(1000, 100);
+  writeTempFile("empty.wav", "");
+  writeTempFile("riff.wav", "RIFF");
+  writeTempFile("tone.wav", tone);
+  std::string script = writeTempFile(
+      "sounds.spt", "se_load 0 empty.wav\r\nse_load 1 riff.wav\r\nse_load 2 tone.wav\r\n"
+                    "se_play 0 0\r\nse_play 1 1\r\nse_play 2 0\r\nse_stop 0\r\n");
+  char self[4096];
+  ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  ASSERT_GT(length, 0);
+  std::string tool(self, length);
+  tool.erase(tool.rfind('/'));  // .../tests
+  tool.erase(tool.rfind('/'));  // the build directory
+  std::string log = tempDirectory() + "/sounds.jsonl";
+  std::string command = "'" + tool + "/tools/torvane-run' --base '" + tempDirectory() +
+                        "' --click-every 1 --frames 12 --log '" + log + "' '" + script + "'";
+  int status = system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << command;
+
+  std::ifstream file(log);
+  std::string text(std::istreambuf_iterator<char>(file), {});
+  std::vector<std::string> sounds;
+  for (size_t at = text.find("\"action\":"); at != std::string::npos;
+       at = text.find("\"action\":", at + 1))
+    sounds.push_back(text.substr(at, text.find('}', at) - at));
+  EXPECT_EQ(sounds, (std::vector<std::string>{
+                        "\"action\":\"once\",\"bytes\":0", "\"action\":\"loop\",\"bytes\":4",
+                        "\"action\":\"once\",\"bytes\":" + std::to_string(tone.size()),
+                        "\"action\":\"stop\",\"bytes\":0"}));
 }
 
 }  // namespace
