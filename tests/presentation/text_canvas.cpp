@@ -54,6 +54,8 @@ std::vector<InkBox> lineInk(const PixelCanvas& canvas, int left, int top, int li
   return boxes;
 }
 
+namespace {
+
 bool isTextShade(uint32_t pixel, uint32_t text, uint32_t background) {
 #ifdef _WIN32
   // Wine antialiases the System font: accept any blend of text and background.
@@ -67,6 +69,8 @@ bool isTextShade(uint32_t pixel, uint32_t text, uint32_t background) {
   return pixel == text;
 #endif
 }
+
+}  // namespace
 
 InkCount countInk(const PixelCanvas& canvas, int left, int top, int right, int bottom,
                   uint32_t text, uint32_t background) {

@@ -46,12 +46,8 @@ inline int cellsReached(const InkBox& box, int cellWidth) {
   return box.empty() ? 0 : box.right / cellWidth + 1;
 }
 
-// Is a changed pixel one that text of colour text on background may leave? Our GDI: exactly
-// the text colour. Wine: a blend of the two (each channel between them).
-bool isTextShade(uint32_t pixel, uint32_t text, uint32_t background);
-
 // Counts, in a box, the pixels that differ from background, and of those the ones that are no
-// shade of text.
+// shade of text: exactly the text colour on our GDI, a blend of text and background on Wine's.
 struct InkCount {
   int ink;
   int foreign;
