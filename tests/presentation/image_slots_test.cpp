@@ -109,6 +109,7 @@ TEST_F(Slots, EachOpenedScriptGetsANewBlackScreenWhichIsPresented) {
   ASSERT_EQ(GetObjectA(virtualScreen.bitmap, sizeof info, &info), (int)sizeof info);
   EXPECT_EQ(info.bmWidth * 1000 + info.bmHeight, 640480);
   EXPECT_EQ(info.bmBitsPixel, 32);
+  EXPECT_EQ(virtualScreen.hasMask, 0);  // a surface has no mask to free
   EXPECT_EQ(GetBkMode(virtualScreen.imageDC), TRANSPARENT);
   EXPECT_EQ(GetTextColor(virtualScreen.imageDC), 0xFFFFFFu);
   SetPixel(virtualScreen.imageDC, 10, 10, 0x00FF00);
