@@ -1,18 +1,13 @@
 // The frame tick's drawing, read back from the virtual screen: opaque and transparent cells, the
-// order of the slots, clipping, the frame-strip cells of both axes, what stays on the screen, and
-// the message above every slot, and which frames draw at all. The slots' images are made here as
-// DIB sections with their masks, so that only the composition is under test.
-#include <gtest/gtest.h>
-#include <string.h>
-
+// order of the slots, clipping, the frame-strip cells of both axes, what stays on the screen,
+// the message above every slot, which frames draw at all, and the frames that end early. The
+// slots' images are made here as DIB sections with their masks, so that only the composition is
+// under test.
 #include <functional>
 #include <vector>
 
-#include "interpreter/interpreter.h"
 #include "pixel_canvas.h"
-#include "presentation/presentation.h"
-#include "shell/shell.h"
-#include "support/test_support.h"
+#include "presentation_fixture.h"
 
 namespace {
 
@@ -20,50 +15,16 @@ constexpr COLORREF magenta = 0xFF00FF, red = 0x0000FF, green = 0x00FF00, blue = 
                    white = 0xFFFFFF, gray = 0x808080;
 using Picture = std::function<COLORREF(int, int)>;
 
-void freeSurface(HDC dc, HBITMAP bitmap, HGDIOBJ old) {
-  if (!dc) return;
-  SelectObject(dc, old);
-  DeleteDC(dc);
-  DeleteObject(bitmap);
-}
-
-void freeImage(ImageSlot* slot) {
-  freeSurface(slot->imageDC, slot->bitmap, slot->oldBitmap);
-  freeSurface(slot->maskDC, slot->maskBitmap, slot->oldMaskBitmap);
-  freeSurface(slot->maskedImageDC, slot->maskedImageBitmap, slot->oldMaskedImageBitmap);
-  memset(slot, 0, sizeof *slot);
-}
-
 // Cell k of a strip is filled with the colour cellColor(k); strips have cells of 4 x 4.
 COLORREF cellColor(int k) {
   return RGB(10 + 40 * k, 200 - 30 * k, 5 * k);
 }
 
-class Composition : public ::testing::Test {
+class Composition : public PresentationTest {
  protected:
-  HWND window = nullptr;
-
   void SetUp() override {
-    window = createRecordingWindow();
-    ASSERT_TRUE(window);
-    mainWindow = window;
-    frameStopRequested = false;
-    memset(imageSlots, 0, sizeof imageSlots);
+    PresentationTest::SetUp();
     ASSERT_TRUE(createSurface(&virtualScreen, virtualScreenWidth, virtualScreenHeight));
-    resetTextState();
-    currentCommand = nullptr;
-    runEnabled = 0;
-    scriptFinished = 0;
-    lastCommandIndex = 0;
-  }
-
-  void TearDown() override {
-    for (ImageSlot& slot : imageSlots) freeImage(&slot);
-    freeSurface(virtualScreen.imageDC, virtualScreen.bitmap, virtualScreen.oldBitmap);
-    memset(&virtualScreen, 0, sizeof virtualScreen);
-    resetTextState();
-    mainWindow = nullptr;
-    destroyRecordingWindow(window);
   }
 
   // Gives the slot an image with its colour-key mask, built as the image slots build theirs:
@@ -71,14 +32,13 @@ class Composition : public ::testing::Test {
   void giveImage(int index, int w, int h, const Picture& pixel) {
     auto surface = [&](const Picture& color, HDC* dc, HBITMAP* bitmap, HGDIOBJ* old) {
       PixelCanvas canvas = createCanvas(w, h, 32);
-      for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) setCanvasPixel(canvas, x, y, color(x, y));
-      }
+      for (int k = 0; k < w * h; ++k) setCanvasPixel(canvas, k % w, k / w, color(k % w, k / w));
       *dc = canvas.dc;
       *bitmap = canvas.bitmap;
       *old = canvas.oldBitmap;
     };
     ImageSlot& slot = imageSlots[index];
+    releaseImage(&slot);
     surface(pixel, &slot.imageDC, &slot.bitmap, &slot.oldBitmap);
     surface([&](int x, int y) { return pixel(x, y) == magenta ? white : 0; }, &slot.maskDC,
             &slot.maskBitmap, &slot.oldMaskBitmap);
@@ -119,7 +79,7 @@ class Composition : public ::testing::Test {
     giveImage(0, virtualScreenWidth, virtualScreenHeight, [color](int, int) { return color; });
     show(0, 0, 0, virtualScreenWidth, virtualScreenHeight);
     composeFrame();
-    freeImage(&imageSlots[0]);
+    imageSlots[0].visible = 0;
   }
 
   COLORREF pixel(int x, int y) { return GetPixel(virtualScreen.imageDC, x, y) & 0xFFFFFF; }
@@ -172,7 +132,6 @@ TEST_F(Composition, CellsAreClippedAtEveryEdgeOfTheScreen) {
   EXPECT_EQ(pixel(636, 476), RGB(0, 0, 9));
   EXPECT_EQ(pixel(639, 479), RGB(3, 3, 9));
   EXPECT_EQ(pixel(635, 479), 0u);
-
   // Entirely outside: nothing changes, nothing breaks.
   show(0, -100, 10, 50, 50);
   show(1, 700, 500, 50, 50, 0, 0, true);
@@ -182,18 +141,20 @@ TEST_F(Composition, CellsAreClippedAtEveryEdgeOfTheScreen) {
 }
 
 TEST_F(Composition, FrameStripsShowTheirCellsInTurn) {
-  struct Case {
+  const struct {
     const char* name;
-    int axis, count, first;
+    int state, axis, count, first, stop;
     std::vector<int> cells;  // shown by successive frames
+    int currentAfter;
   } cases[] = {
-      {"three cells side by side", 1, 3, 0, {0, 1, 2, 0, 1, 2}},
-      {"three cells one below the other", 2, 3, 0, {0, 1, 2, 0, 1, 2}},
-      {"a cell beyond a shrunken strip, drawn once", 0, 3, 5, {5, 0, 1, 2}},
-      {"no cells: the current one once, then cell 0", 0, 0, 2, {2, 0, 0, 0}},
-      {"one cell: the current one once, then cell 0", 0, 1, 3, {3, 0, 0, 0}},
+      {"three cells side by side", 1, 1, 3, 0, 0, {0, 1, 2, 0, 1, 2}, 0},
+      {"three cells one below the other", 1, 2, 3, 0, 0, {0, 1, 2, 0, 1, 2}, 0},
+      {"a cell beyond a shrunken strip, drawn once", 1, 0, 3, 5, 0, {5, 0, 1, 2}, 0},
+      {"no cells: the current one once, then cell 0", 1, 0, 0, 2, 0, {2, 0, 0, 0}, 0},
+      {"one cell: the current one once, then cell 0", 1, 0, 1, 3, 0, {3, 0, 0, 0}, 0},
+      {"stopped: the stop cell, standing still", 0, 1, 4, 1, 3, {3, 3}, 1},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     if (c.axis == 1) {
       giveImage(4, 32, 4, [](int x, int) { return cellColor(x / 4); });
     } else {
@@ -201,26 +162,16 @@ TEST_F(Composition, FrameStripsShowTheirCellsInTurn) {
     }
     show(4, 100, 100, 4, 4);
     play(4, c.axis, c.count, c.first);
+    imageSlots[4].animState = (uint8_t)c.state;
+    imageSlots[4].stopFrame = (uint8_t)c.stop;
     std::vector<int> cells;
     for (size_t i = 0; i < c.cells.size(); ++i) {
       composeFrame();
       cells.push_back(cellAt(100, 100));
     }
     EXPECT_EQ(cells, c.cells) << c.name;
-    freeImage(&imageSlots[4]);
+    EXPECT_EQ(imageSlots[4].currentFrame, c.currentAfter) << c.name;
   }
-}
-
-TEST_F(Composition, AStoppedSlotDrawsItsStopCellAndDoesNotAdvance) {
-  giveImage(0, 16, 4, [](int x, int) { return cellColor(x / 4); });
-  show(0, 0, 0, 4, 4);
-  imageSlots[0].stripAxis = 1;
-  imageSlots[0].stopFrame = 3;
-  imageSlots[0].currentFrame = 1;
-  composeFrame();
-  composeFrame();
-  EXPECT_EQ(cellAt(0, 0), 3);
-  EXPECT_EQ(imageSlots[0].currentFrame, 1);
 }
 
 TEST_F(Composition, AHiddenOrInvisibleSlotLeavesItsLastPictureAndStandsStill) {
@@ -234,9 +185,7 @@ TEST_F(Composition, AHiddenOrInvisibleSlotLeavesItsLastPictureAndStandsStill) {
   ASSERT_EQ(pixel(10, 0), red);
   imageSlots[0].animState = 2;
   // Images changed behind the slots' backs are not drawn either.
-  freeImage(&imageSlots[1]);
   giveImage(1, 4, 4, [](int, int) { return blue; });
-  show(1, 10, 0, 4, 4);
   imageSlots[1].visible = 0;
   for (int i = 0; i < 3; ++i) composeFrame();
   EXPECT_EQ(cellAt(0, 0), 1);
@@ -252,16 +201,19 @@ TEST_F(Composition, AVisibleSlotWithoutAnImageDrawsNothing) {
   // Released and reset as when a new script is opened: its old handles must not be used.
   giveImage(5, 8, 8, [](int, int) { return red; });
   ImageSlot stale = imageSlots[5];
-  freeImage(&imageSlots[5]);
+  releaseImage(&imageSlots[5]);
   imageSlots[5] = stale;
   imageSlots[5].loaded = 0;
   show(5, 120, 0, 8, 8);
+  // Loaded, but a transparent draw without its mask.
+  giveImage(6, 8, 8, [](int, int) { return red; });
+  show(6, 180, 0, 8, 8, 0, 0, true);
+  imageSlots[6].hasMask = 0;
   composeFrame();
-  EXPECT_EQ(pixel(0, 0), gray);
-  EXPECT_EQ(pixel(60, 0), gray);
-  EXPECT_EQ(pixel(120, 0), gray);
+  for (int x : {0, 60, 120, 180}) EXPECT_EQ(pixel(x, 0), gray) << x;
   EXPECT_EQ(imageSlots[4].currentFrame, 1);  // the strip still advances
   memset(&imageSlots[5], 0, sizeof imageSlots[5]);
+  imageSlots[6].hasMask = 1;
 }
 
 TEST_F(Composition, TheMessageIsDrawnAboveEverySlotInEveryFrame) {
@@ -275,9 +227,7 @@ TEST_F(Composition, TheMessageIsDrawnAboveEverySlotInEveryFrame) {
   auto darkPixels = [&] {
     composeFrame();
     int dark = 0;
-    for (int y = 0; y < 60; ++y) {
-      for (int x = 0; x < 200; ++x) dark += pixel(x, y) != white;
-    }
+    for (int k = 0; k < 200 * 60; ++k) dark += pixel(k % 200, k / 200) != white;
     return dark;
   };
   int dark = darkPixels();
@@ -336,9 +286,34 @@ TEST_F(Composition, AFrameDrawsOnlyWhenWhatItWouldDrawChanged) {
       if (c.frames[i].before) c.frames[i].before();
       EXPECT_EQ(composeFrame(), c.frames[i].drawn) << c.name << ", frame " << i;
     }
-    freeImage(&imageSlots[1]);
-    freeImage(&imageSlots[4]);
+    for (int k : {1, 4}) {
+      imageSlots[k].loaded = 1;  // releaseImage frees what a loaded record holds
+      releaseImage(&imageSlots[k]);
+      memset(&imageSlots[k], 0, sizeof imageSlots[k]);
+    }
     resetTextState();
+  }
+}
+
+// A stop requested ends the frame before the step; a script that has ended closes the window
+// and the frame draws nothing more.
+TEST_F(Composition, AFrameAfterTheScriptEndedOrAStopClosesOrDoesNothing) {
+  giveImage(2, 4, 4, [](int, int) { return red; });
+  show(2, 0, 0, 4, 4);
+  play(2, 1, 3, 0);
+  scriptFinished = 1;
+  for (bool stop : {true, false}) {
+    frameStopRequested = stop;
+    clearRecordedMessages();
+    composeFrame();
+    std::vector<RecordedMessage> sent = recordedMessages();
+    ASSERT_EQ(sent.size(), stop ? 0u : 1u);
+    if (!stop) {
+      EXPECT_TRUE(sent[0].window == window && sent[0].message == WM_CLOSE && sent[0].wParam == 0 &&
+                  sent[0].lParam == 0);
+    }
+    EXPECT_EQ(pixel(0, 0), 0u) << stop;
+    EXPECT_EQ(imageSlots[2].currentFrame, 0) << stop;
   }
 }
 

@@ -1,43 +1,30 @@
 // The message and the two-choice menu on the virtual screen: the colours of the choices by the
 // selection, the hit boxes' edges, the message wrapped and cut off in messageRect, the text
-// colour a selection leaves behind, and absent texts. The cursor is placed for real.
+// colour a selection leaves behind, absent texts and the reset. The cursor is placed for real.
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "presentation/presentation.h"
-#include "shell/shell.h"
-#include "support/test_support.h"
+#include "presentation_fixture.h"
 #include "text_canvas.h"
 
 namespace {
 
 constexpr uint32_t white = 0xFFFFFF;
 
-class MessageTextTest : public ::testing::Test {
+class MessageTextTest : public PresentationTest {
  protected:
   void SetUp() override {
+    PresentationTest::SetUp();
     canvas = createTextCanvas(640, 480, white);
-    savedScreen = virtualScreen;
-    virtualScreen.imageDC = canvas.dc;
-    window = createRecordingWindow();
-    ASSERT_NE(window, nullptr);
-    savedWindow = mainWindow;
-    mainWindow = window;
-    resetTextState();
-    messageRect = RECT{0, 0, 0, 0};
-    menuSelection = 0;
+    virtualScreen.imageDC = canvas.dc;  // not loaded: the fixture leaves it to destroyCanvas
     first = cp932("はい");     // 4 bytes: hit box 28 wide
     second = cp932("いいえ");  // 6 bytes: hit box 42 wide
   }
   void TearDown() override {
-    resetTextState();
-    virtualScreen = savedScreen;
-    mainWindow = savedWindow;
-    destroyRecordingWindow(window);
+    memset(&virtualScreen, 0, sizeof virtualScreen);
     destroyCanvas(&canvas);
+    PresentationTest::TearDown();
   }
 
   void showMenu(const char* firstText, int x1, int y1, const char* secondText, int x2, int y2) {
@@ -70,43 +57,49 @@ class MessageTextTest : public ::testing::Test {
     return countInk(canvas, left, top, right, bottom, 0, white).foreign == 0 && darkPixel ? "black"
                                                                                          : "mixed";
   }
-  // The cells of the two choices of the standard menu below.
-  std::string firstInk() { return inkColour(100, 100, 132, 118); }
-  std::string secondInk() { return inkColour(100, 140, 148, 158); }
+  // Only the boxes of the standard menu's two choices have ink, in these colours.
+  void expectChoiceInk(const char* firstColour, const char* secondColour) {
+    EXPECT_EQ(inkColour(100, 100, 132, 118), firstColour);
+    EXPECT_EQ(inkColour(100, 140, 148, 158), secondColour);
+    EXPECT_EQ(countInk(canvas, 0, 0, 640, 480, 0, white).ink,
+              countInk(canvas, 100, 100, 132, 118, 0, white).ink +
+                  countInk(canvas, 100, 140, 148, 158, 0, white).ink);
+  }
 
   PixelCanvas canvas;
-  ImageSlot savedScreen;
-  HWND window = nullptr;
-  HWND savedWindow = nullptr;
   std::string first, second;
 };
 
 TEST_F(MessageTextTest, TheChoiceUnderTheCursorIsRedTheOtherBlack) {
   showMenu(first.c_str(), 100, 100, second.c_str(), 100, 140);
-
-  EXPECT_EQ(tickWithCursorAt(110, 105), 1);
-  EXPECT_EQ(firstInk(), "red");
-  EXPECT_EQ(secondInk(), "black");
-  EXPECT_EQ(GetTextColor(canvas.dc), 0u);
-
-  EXPECT_EQ(tickWithCursorAt(110, 145), 2);
-  EXPECT_EQ(firstInk(), "black");
-  EXPECT_EQ(secondInk(), "red");
-  EXPECT_EQ(GetTextColor(canvas.dc), RGB(255, 0, 0));  // left red after the second choice
-
-  EXPECT_EQ(tickWithCursorAt(300, 300), 0);
-  EXPECT_EQ(firstInk(), "black");
-  EXPECT_EQ(secondInk(), "black");
-  EXPECT_EQ(GetTextColor(canvas.dc), 0u);
-  // Nothing but the two choices was drawn.
-  EXPECT_EQ(countInk(canvas, 0, 0, 640, 480, 0, white).ink,
-            countInk(canvas, 100, 100, 132, 118, 0, white).ink +
-                countInk(canvas, 100, 140, 148, 158, 0, white).ink);
+  const struct {
+    int x, y;
+    uint8_t selection;
+    const char *firstColour, *secondColour;
+    COLORREF left;  // the text colour the menu leaves
+  } ticks[] = {
+      {110, 105, 1, "red", "black", 0},
+      {110, 145, 2, "black", "red", RGB(255, 0, 0)},
+      {300, 300, 0, "black", "black", 0},
+  };
+  for (const auto& t : ticks) {
+    EXPECT_EQ(tickWithCursorAt(t.x, t.y), t.selection);
+    expectChoiceInk(t.firstColour, t.secondColour);
+    EXPECT_EQ(GetTextColor(canvas.dc), t.left);
+  }
+  // The interpreter resolves a choice and hides the menu; the text stays visible, and the first
+  // choice is drawn as the message in the colour the last menu tick left: red after choice 2.
+  ASSERT_EQ(tickWithCursorAt(110, 145), 2);
+  menuVisible = 0;
+  messageRect = RECT{300, 300, 500, 500};
+  EXPECT_EQ(tickWithCursorAt(0, 0), 2);
+  EXPECT_TRUE(inkIn(canvas, 0, 0, 640, 300, white).empty());
+  EXPECT_EQ(inkColour(300, 300, 332, 318), "red");
 }
 
 TEST_F(MessageTextTest, HitBoxesIncludeTheirLastColumnAndRow) {
   std::string a = cp932("あ");
-  struct Case {
+  const struct {
     const char* what;
     const char *first, *second;
     POINT at1, at2;
@@ -122,14 +115,18 @@ TEST_F(MessageTextTest, HitBoxesIncludeTheirLastColumnAndRow) {
        {{{120, 110}, 1}, {{128, 115}, 1}, {{129, 110}, 2}, {{120, 116}, 2}}},
       {"an empty choice is one column wide, sixteen rows high", "", "cd", {200, 200}, {300, 300},
        {{{200, 200}, 1}, {{200, 215}, 1}, {{201, 200}, 0}, {{199, 200}, 0}, {{200, 216}, 0}}},
+      // An `if` with no `menu` before it: absent texts have no box.
+      {"an absent second choice", "ab", nullptr, {100, 100}, {0, 0}, {{{0, 0}, 0}, {{100, 100}, 1}}},
+      {"no choices at all", nullptr, nullptr, {0, 0}, {0, 0}, {{{0, 0}, 0}}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     showMenu(c.first, c.at1.x, c.at1.y, c.second, c.at2.x, c.at2.y);
     for (const auto& cursor : c.cursors) {
       EXPECT_EQ(tickWithCursorAt(cursor.first.x, cursor.first.y), cursor.second)
           << c.what << ", cursor at " << cursor.first.x << "," << cursor.first.y;
     }
   }
+  EXPECT_TRUE(inkIn(canvas, 0, 0, 640, 480, white).empty());  // nothing drawn of no choices
 }
 
 TEST_F(MessageTextTest, TheMessageIsWrappedAndCutOffInMessageRect) {
@@ -151,47 +148,17 @@ TEST_F(MessageTextTest, TheMessageIsWrappedAndCutOffInMessageRect) {
   EXPECT_EQ(cellsReached(lines[0], wideCell), 12);
   EXPECT_EQ(cellsReached(lines[1], wideCell), 12);
   EXPECT_EQ(inkColour(50, 60, 250, 96), "black");
-  EXPECT_EQ(messageRect.right, 250);
-  EXPECT_EQ(messageRect.bottom, 96);
 
-  // Until a text position is set the rectangle is empty and the message is clipped away.
+  // Hidden, or with an empty rectangle (no text position set yet), nothing is drawn; hidden,
+  // the menu is not hit-tested either.
   messageRect = RECT{0, 0, 0, 0};
   tickWithCursorAt(60, 65);
   EXPECT_TRUE(inkAnywhere(canvas, white).empty());
-}
-
-TEST_F(MessageTextTest, AMessageAfterTheSecondChoiceIsRed) {
-  showMenu(first.c_str(), 100, 100, second.c_str(), 100, 140);
-  ASSERT_EQ(tickWithCursorAt(110, 145), 2);
-  // The interpreter resolves the choice and hides the menu; the text stays visible, and the
-  // first choice is drawn as the message in the colour the last menu tick left.
-  menuVisible = 0;
-  messageRect = RECT{300, 300, 500, 500};
-  EXPECT_EQ(tickWithCursorAt(0, 0), 2);
-  EXPECT_TRUE(inkIn(canvas, 0, 0, 640, 300, white).empty());
-  EXPECT_EQ(inkColour(300, 300, 332, 318), "red");
-}
-
-TEST_F(MessageTextTest, HiddenAndAbsentTextsAreNeitherDrawnNorHitTested) {
   showMenu(first.c_str(), 100, 100, second.c_str(), 100, 140);
   textVisible = 0;
-  menuSelection = 2;
   EXPECT_EQ(tickWithCursorAt(110, 105), 2);
   EXPECT_TRUE(inkAnywhere(canvas, white).empty());
-
-  // An `if` with no `menu` before it: the second text is absent.
-  menuSelection = 0;
-  showMenu(first.c_str(), 100, 100, nullptr, 0, 0);
-  EXPECT_EQ(tickWithCursorAt(0, 0), 0);
-  EXPECT_EQ(tickWithCursorAt(110, 105), 1);
-  EXPECT_EQ(firstInk(), "red");
-  EXPECT_TRUE(inkIn(canvas, 0, 0, 640, 100, white).empty());
-  EXPECT_TRUE(inkIn(canvas, 0, 118, 640, 480, white).empty());
-
-  // Nothing shown since the script started: no message, no choices.
-  showMenu(nullptr, 0, 0, nullptr, 0, 0);
-  EXPECT_EQ(tickWithCursorAt(0, 0), 0);
-  EXPECT_TRUE(inkAnywhere(canvas, white).empty());
+  showMenu(nullptr, 0, 0, nullptr, 0, 0);  // no message since the script started
   menuVisible = 0;
   messageRect = RECT{0, 0, 200, 200};
   tickWithCursorAt(0, 0);
@@ -205,7 +172,9 @@ TEST_F(MessageTextTest, ResetHidesTheTextAndKeepsMessageRectAndSelection) {
   resetTextState();
   EXPECT_EQ(textLine1, nullptr);  // the old script's nodes are gone
   EXPECT_EQ(textLine2, nullptr);
-  EXPECT_EQ(textPos1.width, 200);
+  EXPECT_EQ(textVisible + menuVisible, 0);
+  const int pos[] = {textPos1.x, textPos1.y, textPos1.width, textPos1.height, textPos2.x, textPos2.y};
+  EXPECT_EQ(std::vector<int>(pos, pos + 6), (std::vector<int>{0, 0, 200, 200, 0, 0}));
   EXPECT_EQ(menuSelection, 2);
   // Shown again without a text position, the message uses the rectangle kept from before.
   textLine1 = first.c_str();

@@ -59,14 +59,6 @@ void fillCanvas(const PixelCanvas& canvas, COLORREF color) {
   }
 }
 
-CompatibleCanvas createCompatibleCanvas(HDC reference, int width, int height) {
-  CompatibleCanvas canvas;
-  canvas.bitmap = CreateCompatibleBitmap(reference, width, height);
-  canvas.dc = CreateCompatibleDC(reference);
-  canvas.oldBitmap = SelectObject(canvas.dc, canvas.bitmap);
-  return canvas;
-}
-
 void destroyCompatibleCanvas(CompatibleCanvas* canvas) {
   SelectObject(canvas->dc, canvas->oldBitmap);
   DeleteDC(canvas->dc);

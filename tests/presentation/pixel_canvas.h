@@ -31,13 +31,12 @@ void fillCanvas(const PixelCanvas& canvas, COLORREF color);
 void setCanvasPixel(const PixelCanvas& canvas, int x, int y, COLORREF color);
 COLORREF canvasColor(const PixelCanvas& canvas, int x, int y);
 
-// A bitmap compatible with a DC, in its own memory DC.
+// A bitmap in its own memory DC, its earlier object kept.
 struct CompatibleCanvas {
   HDC dc;
   HBITMAP bitmap;
   HGDIOBJ oldBitmap;
 };
-CompatibleCanvas createCompatibleCanvas(HDC reference, int width, int height);
 void destroyCompatibleCanvas(CompatibleCanvas* canvas);
 
 #endif

@@ -51,7 +51,7 @@ inline int cellsReached(const InkBox& box, int cellWidth) {
 bool isTextShade(uint32_t pixel, uint32_t text, uint32_t background);
 
 // Counts, in a box, the pixels that differ from background, and of those the ones that are no
-// shade of text.
+// shade of text: exactly the text colour on our GDI, a blend of text and background on Wine's.
 struct InkCount {
   int ink;
   int foreign;
