@@ -37,6 +37,10 @@ TEST_F(CompilerTest, EachCommandHasItsIndexTokensAndChecks) {
   EXPECT_EQ(findCommand(""), -1);
   EXPECT_EQ(findCommand("script_end\r\n"), -1);
   EXPECT_EQ(commandArgumentChecks(commandCount), nullptr);
+  char whole[] = "change_window_caption x\r\n", missing[] = "change_window_caption\r\n";
+  char* args[2] = {};
+  EXPECT_TRUE(parseTokens(whole, args, 2));
+  EXPECT_FALSE(parseTokens(missing, args, 2));
   for (int index = 0; index < commandCount; ++index) {
     const auto& command = expectedCommands[index];
     SCOPED_TRACE(command.name);

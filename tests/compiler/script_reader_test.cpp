@@ -1,6 +1,7 @@
 // The script file reader through compileScript on real files: line ends, blank and comment
 // lines, text and label lines, reads of at most 254 bytes, zero bytes, Shift-JIS trail bytes,
 // and files of any bytes and size.
+#include <limits.h>
 #include <stdint.h>
 
 #include "compiler_fixture.h"
@@ -46,7 +47,6 @@ TEST_F(CompilerTest, LinesBecomeNodes) {
        {{"script_start"}}},
       {"the last line needs no line end", 2, "bitmap_hide 3\r\nscript_end",
        {{"bitmap_hide", "3"}, {"script_end"}}},
-      {"a single line without a line end", 1, "bitmap_hide 3", {{"bitmap_hide", "3"}}},
       // The LF stays on each line's last token: the command alone is no command, the number is
       // no number, the empty line is a text line of an LF; after a trailing comma the LF is a
       // token of its own, which bitmap_hide never takes.
@@ -124,4 +124,9 @@ TEST_F(CompilerTest, AMissingFileOrAStopOfTheFrameThreadGivesAnEmptyList) {
   compile("script_start\r\nscript_end\r\n");
   EXPECT_EQ(commandList, nullptr);
   EXPECT_EQ(scriptLineNumber, 0);
+  // The count of reads stops at the largest int rather than overflow.
+  frameStopRequested = false;
+  scriptLineNumber = INT_MAX - 1;
+  compileScript(writeTempFile("three.spt", "a\r\nb\r\nc\r\n").c_str());
+  EXPECT_EQ(scriptLineNumber, INT_MAX);
 }

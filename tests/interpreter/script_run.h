@@ -29,8 +29,6 @@ class ScriptRun : public ::testing::Test {
     // Scripts name their files relative to the current directory, as the player's do.
     SetCurrentDirectoryA(tempDirectory().c_str());
     ASSERT_TRUE(createSurface(&virtualScreen, virtualScreenWidth, virtualScreenHeight));
-    beginCapturingMessageBoxes();
-    clearRecordedMessages();
   }
 
   void TearDown() override {
@@ -74,8 +72,8 @@ class ScriptRun : public ::testing::Test {
   }
 
   // Carries out steps, one character each: 'c' a click and a frame, 'f' a frame without one;
-  // '0', '1', '2' rest the cursor on neither choice of the menu, the first or the second (the
-  // menu of choiceMenu below).
+  // '0', '1', '2' rest the cursor on neither choice, the first or the second, of a menu whose
+  // boxes are at (10, 10) and (10, 50).
   void play(const char* steps) {
     static const POINT cursor[] = {{300, 300}, {12, 12}, {20, 60}};
     for (const char* p = steps; *p; ++p) {
@@ -106,8 +104,5 @@ class ScriptRun : public ::testing::Test {
   }
 };
 
-// Two boxes for the menu's choices: "AA" at (10, 10) and "BB" at (10, 50), each 14 x 15.
-const std::vector<std::string> choiceMenu = {"set_text_pos 1 10 10 300 100",
-                                             "set_text_pos 2 10 50 0 0"};
 
 #endif

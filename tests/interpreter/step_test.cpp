@@ -6,13 +6,13 @@ namespace {
 
 using Step = ScriptRun;
 
-// The lines after the menu's boxes: a question, the menu, and an if with the value given.
-std::vector<std::string> choiceScript(const std::string& value) {
-  std::vector<std::string> lines = choiceMenu;
-  for (const char* line : {"question", "menu AA BB", "if x x @ $taken", "change_window_caption notTaken",
-                           "stop1", "$taken", "change_window_caption taken", "stop2"})
-    lines.push_back(std::string(line) == "if x x @ $taken" ? "if x x " + value + " $taken" : line);
-  return lines;
+const char* const firstBox = "set_text_pos 1 10 10 300 100";
+
+// A question, its two choices and an if that takes $taken for the value given.
+std::vector<std::string> choiceScript(int value) {
+  return {firstBox, "set_text_pos 2 10 50 0 0", "question", "menu AA BB",
+          "if x x " + std::to_string(value) + " $taken", "change_window_caption notTaken", "stop1",
+          "$taken", "change_window_caption taken", "stop2"};
 }
 
 // A script, and steps each with the state the run must be in after them.
@@ -52,12 +52,12 @@ TEST_F(Step, ScriptsRunFrameByFrame) {
         {"ccc", "before||change_window_caption after run" + ended}}},
       // A choice under the resting cursor is taken the frame after the if, without a click, and
       // the node it leads to runs in that same frame.
-      {choiceScript("2"),
+      {choiceScript(2),
        {{"2cff", "test|question|menu AA BB"}, {"c", "test|AA|if x x 2 $taken run"},
         {"f", "test|AA|if x x 2 $taken run menu2"}, {"f", "taken|AA|stop2 run"},
         {"f", "taken|stop2|(end)"}}},
       // A choice that leads to a label on the last line leaves the run idle.
-      {{choiceMenu[0], "t", "menu AA BB", "if x x 1 $end", "$end"},
+      {{firstBox, "t", "menu AA BB", "if x x 1 $end", "$end"},
        {{"1cf", "test|t|menu AA BB"}, {"cff", "test|AA|(end) run"}, {"fff", "test|AA|(end) run"}}},
       // clang-format on
   };
@@ -78,7 +78,7 @@ TEST_F(Step, AChoiceTakesTheLabelExactlyWhenItEqualsTheValue) {
     for (char selection : {'0', '1', '2'}) {
       SCOPED_TRACE(std::to_string(value) + " " + selection);
       const std::string ifNode = "if x x " + std::to_string(value) + " $taken";
-      startScript(choiceScript(std::to_string(value)));
+      startScript(choiceScript(value));
       play("0cffcf");
       EXPECT_EQ(state(), "test|AA|" + ifNode + " run menu0");
       play("ffff");  // no choice under the cursor: the menu stays and nothing runs
