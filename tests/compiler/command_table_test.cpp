@@ -50,7 +50,8 @@ TEST_F(CompilerTest, EachCommandHasItsIndexTokensAndChecks) {
     // "name 0 0 ... 0", with the argument at one position replaced.
     auto line = [&](int position, const char* value) {
       std::string text = command.name;
-      for (int k = 1; k < command.tokens; ++k) text += std::string(" ") + (k == position ? value : "0");
+      for (int k = 1; k < command.tokens; ++k)
+        text += std::string(" ") + (k == position ? value : "0");
       return text + "\r\n";
     };
     // Its token count, once as it is and once with extra tokens, which are ignored.
@@ -80,8 +81,9 @@ TEST_F(CompilerTest, EachCommandHasItsIndexTokensAndChecks) {
     compile(std::string(";first\r\n") + command.name + "\r\ntext_show\r\n");
     std::string stored = std::string(command.name) + (command.nameAsRead ? "\r\n" : "");
     bool caption = index == 0, whole = command.tokens == 1;
-    EXPECT_EQ(boxTexts(), whole ? std::vector<std::string>{}
-                                : std::vector<std::string>{missingArgumentText(stored, 2, scriptPath)});
+    EXPECT_EQ(boxTexts(),
+              whole ? std::vector<std::string>{}
+                    : std::vector<std::string>{missingArgumentText(stored, 2, scriptPath)});
     EXPECT_EQ(nodes().size(), whole ? 2u : caption ? 1u : 0u);
     EXPECT_EQ(closeCount(), whole || caption ? 0 : 1);
     EXPECT_EQ(scriptLineNumber, whole || caption ? 3 : 2);

@@ -83,8 +83,9 @@ class ScriptRun : public ::testing::Test {
     }
   }
 
-  // The run in one line: "title|message|next node's arguments", then the flags that are set, "!" once
-  // WM_CLOSE was sent, and the message boxes ("[caption:text]", each owned by the window, OK only).
+  // The run in one line: "title|message|next node's arguments", then the flags that are set, "!"
+  // once WM_CLOSE was sent, and the message boxes ("[caption:text]", each owned by the window, OK
+  // only).
   std::string state() {
     char title[256] = {};
     GetWindowTextA(window, title, sizeof title);
@@ -103,6 +104,5 @@ class ScriptRun : public ::testing::Test {
     return s;
   }
 };
-
 
 #endif

@@ -10,9 +10,16 @@ const char* const firstBox = "set_text_pos 1 10 10 300 100";
 
 // A question, its two choices and an if that takes $taken for the value given.
 std::vector<std::string> choiceScript(int value) {
-  return {firstBox, "set_text_pos 2 10 50 0 0", "question", "menu AA BB",
-          "if x x " + std::to_string(value) + " $taken", "change_window_caption notTaken", "stop1",
-          "$taken", "change_window_caption taken", "stop2"};
+  return {firstBox,
+          "set_text_pos 2 10 50 0 0",
+          "question",
+          "menu AA BB",
+          "if x x " + std::to_string(value) + " $taken",
+          "change_window_caption notTaken",
+          "stop1",
+          "$taken",
+          "change_window_caption taken",
+          "stop2"};
 }
 
 // A script, and steps each with the state the run must be in after them.
@@ -115,8 +122,8 @@ TEST_F(Step, AStopRequestedDuringACommandEndsTheFrame) {
   windowClass.hInstance = GetModuleHandleA(nullptr);
   windowClass.lpszClassName = "TorvaneTestStopping";
   RegisterClassA(&windowClass);
-  mainWindow = CreateWindowExA(0, "TorvaneTestStopping", "stopping", WS_OVERLAPPED, 0, 0, 300,
-                               200, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  mainWindow = CreateWindowExA(0, "TorvaneTestStopping", "stopping", WS_OVERLAPPED, 0, 0, 300, 200,
+                               nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
   ASSERT_TRUE(mainWindow);
   const UINT never = WM_NULL + 0xFFFF;
   const struct {
