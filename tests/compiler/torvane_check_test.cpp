@@ -95,8 +95,8 @@ TEST_F(TorvaneCheck, ACleanScriptListsItsNodesAndExitsZero) {
             "2\tbitmap_hide\t\n"
             "1\ta\\x01b\\x1Fc\x7F\\x80\\xA0\\xFD\\xFF\\x81\\xAD\\x81"
             "0ｱ①\\r\\x82\n");
-  run =
-      runTool("--no-warn=all '" + script + "'");  // without --list nothing goes to standard output
+  // Without --list nothing goes to standard output.
+  run = runTool("--no-warn=all '" + script + "'");
   EXPECT_EQ(run.status + run.out.size() + run.err.size(), 0u);
 }
 
@@ -140,16 +140,15 @@ TEST_F(TorvaneCheck, WarningsNameTheLineAndTheKind) {
     std::string script;
     std::vector<std::vector<std::string>> warnings;  // line, kind, part of the text
   } cases[] = {
+      // clang-format off
       {cp932("script_start\r\njmp $nowhere\r\n$a\r\n$a\r\njmp $ソ表\r\n$ソ表\r\n"
              "menu x y\r\nif 0 0 1 $ソ\r\nscript_end\r\n"),
-       {{"2", "missing-label", "`$nowhere`"},
-        {"4", "duplicate-label", "defined on line 3"},
+       {{"2", "missing-label", "`$nowhere`"}, {"4", "duplicate-label", "defined on line 3"},
         {"8", "missing-label", "`$ソ`"}}},
       {cp932("script_start\r\nbitmap_load 10 画像\\表.bmp\r\nse_play 010 1\r\n"
              "bitmap_show 09 0 0 1 1 0 0 0\r\nbitmap_load A a.bmp\r\nif a b X $l\r\n$l\r\n"
              "script_end\r\n"),
-       {{"2", "slot-range", "slot 10 of `bitmap_load`"},
-        {"3", "slot-range", "slot 010 of `se_play`"},
+       {{"2", "slot-range", "slot 10 of `bitmap_load`"}, {"3", "slot-range", "slot 010 of `se_play`"},
         {"5", "not-a-number", "argument 1 of `bitmap_load`, `A`,"},
         {"6", "not-a-number", "argument 3 of `if`, `X`,"}}},
       {cp932("script_start\r\nbitmap_lod 0 a.bmp\r\nScript_End\r\njmpp $x\r\nhello_world\r\n"
@@ -160,37 +159,31 @@ TEST_F(TorvaneCheck, WarningsNameTheLineAndTheKind) {
         {"5", "unknown-command", "as a message [unknown-command]"},
         {"8", "unknown-command", "`text_show` was probably meant"}}},
       {"script_start\r\n" + a300 + "\r\n" + b253 + "\r\njmp $x\r\nscript_end\r\n",
-       {{"2", "long-line",
-         "302 bytes with its line end; the player reads 254 at a time, cuts it "
-         "after byte 254 and"},
-        {"3", "long-line", "255 bytes"},
-        {"4", "missing-label", "`$x`"}}},
+       {{"2", "long-line", "302 bytes with its line end; the player reads 254 at a time, cuts it "
+                           "after byte 254 and"},
+        {"3", "long-line", "255 bytes"}, {"4", "missing-label", "`$x`"}}},
       {cp932("script_start\r\nbitmap_load 0 画像\\表.bmp\r\nbitmap_load 1 bad.bmp\r\n"
              "se_load 2 OK.WAV\r\nse_load 3 bad.wav\r\nse_load 4 音\\ソ.wav\r\n"
              "change_window_icon bad.bmp\r\nbgm_load 1 曲.mid\r\nscript_end\r\n"),
        {{"3", "bad-file", "`bad.bmp` exists, but the player cannot load it as a picture"},
         {"5", "bad-file", "cannot play it as a WAV sound"},
-        {"6", "missing-file",
-         "the sound `音\\\\ソ.wav` does not exist in " + tempDirectory() + "/story"},
-        {"7", "bad-file", "as an icon"},
-        {"8", "missing-file", "`曲.mid`"}}},
-      {cp932("script_start\r\njmp "
-             "$end\r\n一\r\n二\r\n$end\r\n三\r\nscript_end\r\n四\r\n$never\r\n五\r\n"),
+        {"6", "missing-file", "the sound `音\\\\ソ.wav` does not exist in " + tempDirectory() + "/story"},
+        {"7", "bad-file", "as an icon"}, {"8", "missing-file", "`曲.mid`"}}},
+      {cp932("script_start\r\njmp $end\r\n一\r\n二\r\n$end\r\n三\r\nscript_end\r\n四\r\n$never\r\n五\r\n"),
        {{"3", "unreachable", "follows `jmp` on line 2"},
         {"8", "unreachable", "follows `script_end` on line 7"}}},
       {cp932("script_start\r\nmenu a b\r\nif 0 0 1 $out\r\nscript_end\r\n$out\r\n先\r\n"),
        {{"6", "missing-end", "runs past its last line"}}},
       {cp932("script_start\nbitmap_load 0 画像\\表.bmp\nscript_end\n"),
        {{"1", "line-ends", "save the script with CR LF line ends"},
-        {"2", "missing-file", "`画像\\\\表.bmp\\n`"},
-        {"3", "missing-end", ""}}},
+        {"2", "missing-file", "`画像\\\\表.bmp\\n`"}, {"3", "missing-end", ""}}},
       {"\xEF\xBB\xBFscript_start\r\nこんにちは\r\nscript_end\r\n",
-       {{"1", "encoding",
-         "byte-order mark, which the player takes as part of the first line, "
-         "and its text is UTF-8"}}},
+       {{"1", "encoding", "byte-order mark, which the player takes as part of the first line, "
+                          "and its text is UTF-8"}}},
       {"script_start\r\nこんにちは\r\nscript_end\r\n", {{"1", "encoding", "saved in UTF-8"}}},
       {std::string("\xFF\xFEs\0c\0\r\0\n\0", 10), {{"1", "encoding", "UTF-16"}}},
       {"", {{"1", "missing-end", "no line to run"}}},
+      // clang-format on
   };
   std::string story = storyFolder();
   for (const auto& c : cases) {
