@@ -1,9 +1,11 @@
 // What the compiler tests share: a recording window as the main window, captured message boxes,
-// and compiling a script given as bytes through a real file.
+// compiling a script given as bytes through a real file, and the compiler's state put back after
+// each test.
 #ifndef TORVANE_TESTS_COMPILER_COMPILER_FIXTURE_H
 #define TORVANE_TESTS_COMPILER_COMPILER_FIXTURE_H
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <string>
@@ -21,14 +23,15 @@ class CompilerTest : public ::testing::Test {
     window = createRecordingWindow();
     ASSERT_NE(window, nullptr);
     mainWindow = window;
-    clearRecordedMessages();
     beginCapturingMessageBoxes();
-    resetCommandList(commandList);
+    clearRecordedMessages();
   }
 
   void TearDown() override {
     freeCommandList(commandList);
     resetCommandList(commandList);
+    compilerAllocate = malloc;
+    frameStopRequested = false;
     endCapturingMessageBoxes();
     mainWindow = nullptr;
     destroyRecordingWindow(window);
@@ -45,10 +48,12 @@ class CompilerTest : public ::testing::Test {
     beginCapturingMessageBoxes();
     clearRecordedMessages();
     compileScript(scriptPath);
+    // The file was closed, whatever happened: an open file could not be removed on Windows.
+    EXPECT_EQ(remove(scriptPath), 0);
   }
 
-  // A list's arguments; the unused argument pointers must be null.
-  static NodeList listOf(CommandNode* node) {
+  // The list's arguments; the unused argument pointers must be null.
+  static NodeList nodes(CommandNode* node = commandList) {
     NodeList result;
     for (; node; node = node->next) {
       result.emplace_back(node->args, node->args + node->argCount);
@@ -56,30 +61,36 @@ class CompilerTest : public ::testing::Test {
     }
     return result;
   }
-  static NodeList nodes() { return listOf(commandList); }
 
-  // The texts of the message boxes shown, in order; each must have been an error box with OK
-  // owned by the main window.
+  // The texts of the message boxes shown, in order; each an error box with OK owned by the
+  // main window.
   std::vector<std::string> boxTexts() const {
     std::vector<std::string> texts;
     for (const CapturedMessageBox& box : capturedMessageBoxes()) {
       EXPECT_EQ(box.caption, cp932("エラー"));
-      EXPECT_EQ(box.owner, window);
-      EXPECT_EQ(box.type, (UINT)MB_OK);
+      EXPECT_TRUE(box.owner == window && box.type == (UINT)MB_OK);
       texts.push_back(box.text);
     }
     return texts;
   }
 
-  static int closeCount() { return countRecorded(WM_CLOSE); }
+  // The WM_CLOSE messages the main window got; each must ask it plainly to close.
+  int closeCount() const {
+    int count = 0;
+    for (const RecordedMessage& m : recordedMessages()) {
+      if (m.message != WM_CLOSE) continue;
+      EXPECT_TRUE(m.window == window && m.wParam == 0 && m.lParam == 0);
+      ++count;
+    }
+    return count;
+  }
 
-  // The missing-argument message as the user must see it.
+  // The messages as the user must see them.
   static std::string missingArgumentText(const std::string& name, int line,
                                          const std::string& path) {
     return cp932("引数の数が足りません\nエラー命令：") + name + cp932("\nエラー行：") +
            std::to_string(line) + cp932("行目\n作業中のファイル名：") + path;
   }
-
   static std::string notNumericText() { return cp932("数値データではありません"); }
 
   HWND window = nullptr;

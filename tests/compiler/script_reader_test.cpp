@@ -1,22 +1,7 @@
 // The script file reader through compileScript on real files: line ends, blank and comment
 // lines, text and label lines, reads of at most 254 bytes, zero bytes, Shift-JIS trail bytes,
 // and the limit of lines.
-
 #include "compiler_fixture.h"
-
-TEST_F(CompilerTest, AFileThatCannotBeOpenedOrIsEmptyGivesAnEmptyList) {
-  std::string missing = tempDirectory() + "/no-such-script.spt";
-  compileScript(missing.c_str());
-  EXPECT_EQ(commandList, nullptr);
-  EXPECT_EQ(scriptLineNumber, 0);
-  compileScript(tempDirectory().c_str());  // a directory is no script either
-  EXPECT_EQ(commandList, nullptr);
-
-  compile("");
-  EXPECT_EQ(commandList, nullptr);
-  EXPECT_EQ(scriptLineNumber, 0);
-  EXPECT_TRUE(boxTexts().empty());
-}
 
 // Scripts that compile to the nodes given, with the count of lines read. A script that ends in a
 // bare "bitmap_load" line must report its missing argument on the last line: every read counts.
@@ -36,11 +21,11 @@ TEST_F(CompilerTest, LinesBecomeNodes) {
        cp932("\r\n  \r\n ,, \r\n;comment\r\n  ;comment, too\r\na;b\r\n\t;note\r\n　;note\r\n"
              "bitmap_hide 1 ;note\r\n") + missing,
        {{"a;b"}, {"\t;note"}, {cp932("　;note")}, {"bitmap_hide", "1"}}},
+      {"an empty file", 0, "", {}},
       {"a line of only delimiters without a line end", 2, "script_start\r\n , ,",
        {{"script_start"}}},
       {"the last line needs no line end", 2, "bitmap_hide 3\r\nscript_end",
        {{"bitmap_hide", "3"}, {"script_end"}}},
-      {"a single line without a line end", 1, "bitmap_hide 3", {{"bitmap_hide", "3"}}},
       // The LF stays on each line's last token: the command alone is no command, the number is
       // no number, the empty line is a text line of an LF; after a trailing comma the LF is a
       // token of its own, which bitmap_hide never takes.
@@ -87,18 +72,6 @@ TEST_F(CompilerTest, LinesBecomeNodes) {
   }
 }
 
-TEST_F(CompilerTest, ALineOfAMillionBytesBecomesPiecesOf254) {
-  std::string line(1000000, 'a');
-  compile(line + "\r\nscript_end\r\n");
-  auto list = nodes();
-  ASSERT_EQ(list.size(), 3938u + 1u);
-  for (size_t i = 0; i < 3937; ++i)
-    ASSERT_EQ(list[i], std::vector<std::string>{std::string(254, 'a')});
-  EXPECT_EQ(list[3937], std::vector<std::string>{"aa"});
-  EXPECT_EQ(list[3938], std::vector<std::string>{"script_end"});
-  EXPECT_EQ(scriptLineNumber, 3939);
-}
-
 // Beyond the line limit a script is refused whole, with a message, before it can take more (10 MB
 // of one-character lines took over a gigabyte). A blank line counts, as every read does.
 TEST_F(CompilerTest, AScriptOfMoreLinesThanTheLimitIsRefusedWithAMessage) {
@@ -124,10 +97,15 @@ TEST_F(CompilerTest, AScriptOfMoreLinesThanTheLimitIsRefusedWithAMessage) {
   }
 }
 
-TEST_F(CompilerTest, AStopOfTheFrameThreadEndsCompilation) {
+// Nothing is read from a file that cannot be opened, nor once the frame thread is to stop.
+TEST_F(CompilerTest, AMissingFileOrAStopOfTheFrameThreadGivesAnEmptyList) {
+  for (std::string path : {tempDirectory() + "/no-such-script.spt", tempDirectory()}) {
+    compileScript(path.c_str());
+    EXPECT_EQ(commandList, nullptr);
+    EXPECT_EQ(scriptLineNumber, 0);
+  }
   frameStopRequested = true;
   compile("script_start\r\nscript_end\r\n");
-  frameStopRequested = false;
   EXPECT_EQ(commandList, nullptr);
   EXPECT_EQ(scriptLineNumber, 0);
 }

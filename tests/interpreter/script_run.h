@@ -1,6 +1,7 @@
 // A script run without the shell: a recording window stands in for the main window, the script
-// is compiled from a temporary file and the interpreter put in its start state as the frame
-// thread does, and the test drives composeFrame frame by frame, clicking by setting runEnabled.
+// is compiled from a temporary file and started as the frame thread starts it, and the test
+// drives composeFrame frame by frame, clicking by setting runEnabled. Every owner's state the
+// run touches is put back after each test.
 #ifndef TORVANE_TESTS_INTERPRETER_SCRIPT_RUN_H
 #define TORVANE_TESTS_INTERPRETER_SCRIPT_RUN_H
 
@@ -25,13 +26,9 @@ class ScriptRun : public ::testing::Test {
     window = createRecordingWindow();
     ASSERT_TRUE(window);
     mainWindow = window;
-    frameStopRequested = false;
     // Scripts name their files relative to the current directory, as the player's do.
     SetCurrentDirectoryA(tempDirectory().c_str());
-    memset(imageSlots, 0, sizeof imageSlots);
     ASSERT_TRUE(createSurface(&virtualScreen, virtualScreenWidth, virtualScreenHeight));
-    beginCapturingMessageBoxes();
-    clearRecordedMessages();
   }
 
   void TearDown() override {
@@ -49,48 +46,63 @@ class ScriptRun : public ::testing::Test {
     freeCommandList(commandList);
     resetCommandList(commandList);
     currentCommand = nullptr;
-    runEnabled = 0;
-    scriptFinished = 0;
-    lastCommandIndex = 0;
+    runEnabled = scriptFinished = 0;
     frameStopRequested = false;
     mainWindow = nullptr;
     destroyRecordingWindow(window);
-    clearRecordedMessages();
   }
 
-  // Compiles the lines (CR LF added) and starts the run as the frame thread does.
+  // Compiles the lines (CR LF added) and starts the run as the frame thread does, with the
+  // window's title, messages and boxes fresh.
   void startScript(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines) text += line + "\r\n";
-    std::string path = writeTempFile("script.spt", text);
-    snprintf(scriptPath, sizeof scriptPath, "%s", path.c_str());
+    snprintf(scriptPath, sizeof scriptPath, "%s", writeTempFile("script.spt", text).c_str());
     freeCommandList(commandList);
     resetCommandList(commandList);
     compileScript(scriptPath);
     resetTextState();
     resetSoundSlots();
-    runEnabled = 0;
-    scriptFinished = 0;
-    lastCommandIndex = 0;
     currentCommand = commandList;
+    runEnabled = scriptFinished = 0;
+    lastCommandIndex = 0;
+    SetWindowTextA(window, "test");
+    clearRecordedMessages();
+    beginCapturingMessageBoxes();
   }
 
-  void click() { runEnabled = 1; }
-  void clickFrames(int n = 1) { click(), frames(n); }
-  void frame() { composeFrame(); }
-  void frames(int n) {
-    for (int i = 0; i < n; ++i) composeFrame();
+  // Carries out steps, one character each: 'c' a click and a frame, 'f' a frame without one;
+  // '0', '1', '2' rest the cursor on neither choice, the first or the second, of a menu whose
+  // boxes are at (10, 10) and (10, 50).
+  void play(const char* steps) {
+    static const POINT cursor[] = {{300, 300}, {12, 12}, {20, 60}};
+    for (const char* p = steps; *p; ++p) {
+      if (*p == 'c') runEnabled = 1;
+      if (*p == 'c' || *p == 'f') composeFrame();
+      if (*p >= '0' && *p <= '2') placeCursor(window, cursor[*p - '0'].x, cursor[*p - '0'].y);
+    }
   }
 
-  std::string title() {
-    char buffer[256] = {};
-    GetWindowTextA(window, buffer, sizeof buffer);
-    return buffer;
+  // The run in one line: "title|message|next node's arguments", then the flags that are set, "!"
+  // once WM_CLOSE was sent, and the message boxes ("[caption:text]", each owned by the window, OK
+  // only).
+  std::string state() {
+    char title[256] = {};
+    GetWindowTextA(window, title, sizeof title);
+    std::string s = std::string(title) + "|" + (textVisible && textLine1 ? textLine1 : "") + "|";
+    for (int i = 0; currentCommand && i < currentCommand->argCount; ++i)
+      s += (i ? " " : "") + std::string(currentCommand->args[i]);
+    if (!currentCommand) s += "(end)";
+    if (runEnabled) s += " run";
+    if (menuVisible) s += " menu" + std::to_string(menuSelection);
+    if (scriptFinished) s += " finished";
+    if (countRecorded(WM_CLOSE)) s += "!";
+    for (const CapturedMessageBox& box : capturedMessageBoxes()) {
+      EXPECT_TRUE(box.owner == window && box.type == (UINT)MB_OK);
+      s += " [" + box.caption + ":" + box.text + "]";
+    }
+    return s;
   }
-  std::string message() { return textVisible && textLine1 ? textLine1 : ""; }
-  // Argument 0 of the node the next step runs, or "(end)".
-  std::string current() { return currentCommand ? currentCommand->args[0] : "(end)"; }
-  COLORREF pixel(int x, int y) { return GetPixel(virtualScreen.imageDC, x, y) & 0xFFFFFF; }
 };
 
 #endif

@@ -242,6 +242,30 @@ std::string solidBmp(int width, int height, COLORREF color) {
   return bmpFile(width, height, [color](int, int) { return color; });
 }
 
+std::string icoFile() {
+  const int size = 16, xorBytes = size * size * 4, andBytes = size * 4;
+  std::string file;
+  for (uint32_t v : {0, 1, 1}) putLe(file, v, 2);  // icon directory, one image
+  file += std::string{(char)size, (char)size, 0, 0};
+  putLe(file, 1, 2), putLe(file, 32, 2), putLe(file, 40 + xorBytes + andBytes, 4),
+      putLe(file, 22, 4);
+  putLe(file, 40, 4), putLe(file, size, 4), putLe(file, size * 2, 4), putLe(file, 1, 2);
+  putLe(file, 32, 2), putLe(file, 0, 4), putLe(file, xorBytes, 4), file += std::string(16, '\0');
+  for (int i = 0; i < size * size; ++i) putLe(file, 0xFF2080C0, 4);
+  return file + std::string(andBytes, '\0');
+}
+
+std::string wavFile(int samples) {
+  std::string file = "RIFF";
+  putLe(file, 36 + samples, 4);
+  file += "WAVEfmt ";
+  putLe(file, 16, 4), putLe(file, 1, 2), putLe(file, 1, 2), putLe(file, 8000, 4);  // PCM, mono
+  putLe(file, 8000, 4), putLe(file, 1, 2), putLe(file, 8, 2);
+  file += "data";
+  putLe(file, samples, 4);
+  return file + std::string(samples, '\x80');
+}
+
 int gdiObjectCount() {
 #ifdef _WIN32
   return (int)GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);

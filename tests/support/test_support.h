@@ -60,6 +60,10 @@ void putLe(std::string& out, uint32_t value, int bytes);
 // GDI colour value; and one of a single colour.
 std::string bmpFile(int width, int height, const std::function<COLORREF(int x, int y)>& pixel);
 std::string solidBmp(int width, int height, COLORREF color);
+// A 16 x 16 icon of 32 bits per pixel as an .ico file; a WAV file of `samples` samples of 8-bit
+// mono PCM at 8000 Hz, all silence.
+std::string icoFile();
+std::string wavFile(int samples);
 
 // GDI objects alive in this process (0 where the system does not say).
 int gdiObjectCount();
