@@ -215,12 +215,12 @@ gboolean onClientDraw(GtkWidget*, cairo_t* cr, gpointer data) {
   DesktopWindow* window = static_cast<DesktopWindow*>(data);
   cairo_set_source_rgb(cr, 1, 1, 1);
   cairo_paint(cr);
-  WindowPixels pixels;
+  PixelView pixels;
   if (!lockWindowSurface(window->handle, &pixels)) return TRUE;
   if (pixels.width > 0 && pixels.height > 0) {
+    // A window surface is pixelFormat32 top-down, which is cairo's RGB24 as it stands.
     cairo_surface_t* image = cairo_image_surface_create_for_data(
-        reinterpret_cast<unsigned char*>(pixels.pixels), CAIRO_FORMAT_RGB24, pixels.width,
-        pixels.height, pixels.stride * 4);
+        pixels.top, CAIRO_FORMAT_RGB24, pixels.width, pixels.height, int(pixels.rowStep));
     cairo_set_source_surface(cr, image, 0, 0);
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
     cairo_paint(cr);
@@ -324,7 +324,7 @@ GtkWidget* buildMenuBar(const MenuResource* resource, DesktopWindow* window) {
 }
 
 GdkPixbuf* iconPixbuf(HICON icon) {
-  WindowPixels pixels;
+  IconPixels pixels;
   if (!icon || !iconPixels(icon, &pixels) || pixels.width <= 0 || pixels.height <= 0) {
     return nullptr;
   }
@@ -334,7 +334,7 @@ GdkPixbuf* iconPixbuf(HICON icon) {
   int rowstride = gdk_pixbuf_get_rowstride(pixbuf);
   for (int y = 0; y < pixels.height; ++y) {
     for (int x = 0; x < pixels.width; ++x) {
-      uint32_t pixel = pixels.pixels[y * pixels.stride + x];
+      uint32_t pixel = pixels.pixels[y * pixels.width + x];
       guchar* p = out + y * rowstride + x * 4;
       p[0] = (pixel >> 16) & 0xFF;
       p[1] = (pixel >> 8) & 0xFF;
