@@ -56,10 +56,16 @@ void finishDialog(GtkWidget* dialog) {
 int showMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   GtkWindow* parent = gtkWindowOf(owner);
   // Only an OK button: the player asks for no other.
+  // The caption heads the box as well as its title: many desktops draw no title on a modal
+  // dialog, and a box's caption ("END", an error's) is often what it says.
+  std::string heading = cp932ToUtf8(caption ? caption : "");
+  std::string body = cp932ToUtf8(text ? text : "");
+  bool headed = !heading.empty();
   GtkWidget* dialog = gtk_message_dialog_new(
       parent, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-      messageType(type), GTK_BUTTONS_OK, "%s", cp932ToUtf8(text ? text : "").c_str());
-  gtk_window_set_title(GTK_WINDOW(dialog), cp932ToUtf8(caption ? caption : "").c_str());
+      messageType(type), GTK_BUTTONS_OK, "%s", (headed ? heading : body).c_str());
+  if (headed) gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", body.c_str());
+  gtk_window_set_title(GTK_WINDOW(dialog), heading.c_str());
   gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
   startDialog(dialog);
   gint response = gtk_dialog_run(GTK_DIALOG(dialog));

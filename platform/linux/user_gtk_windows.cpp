@@ -21,6 +21,7 @@ namespace {
 constexpr WPARAM leftButtonFlag = 0x0001;   // MK_LBUTTON
 constexpr WPARAM rightButtonFlag = 0x0002;  // MK_RBUTTON
 constexpr guint activationSettleMs = 60;    // focus moving between two of our windows
+constexpr guint pointerPollMs = 10;         // well within a frame
 
 // The frame a window manager put around a window, in pixels on each side; zero without one.
 struct FrameExtents {
@@ -49,6 +50,8 @@ std::map<HWND, DesktopWindow*> windows;
 // Desktop thread only.
 bool applicationActive = false;  // as last told with WM_ACTIVATEAPP
 bool activationCheckScheduled = false;
+bool pointerOutside = false;  // the pointer left a client area and entered none since
+bool pointerPollScheduled = false;
 
 DesktopWindow* liveWindow(HWND handle) {
   std::lock_guard<std::mutex> guard(windowsLock);
@@ -258,8 +261,31 @@ gboolean onPointerMotion(GtkWidget*, GdkEventMotion* event, gpointer) {
   return FALSE;
 }
 
+// Off our client areas GTK reports no motion, yet GetCursorPos must follow the pointer there as
+// on Windows (a story's choice under the last position seen would stay chosen): while the
+// pointer is out, its position is read from the display.
+gboolean pollPointer(gpointer) {
+  if (!pointerOutside) {
+    pointerPollScheduled = false;
+    return G_SOURCE_REMOVE;
+  }
+  GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
+  GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
+  if (pointer) {
+    int x = 0, y = 0;
+    gdk_device_get_position(pointer, nullptr, &x, &y);
+    userNoteCursor(POINT{x, y});
+  }
+  return G_SOURCE_CONTINUE;
+}
+
 gboolean onPointerCrossing(GtkWidget*, GdkEventCrossing* event, gpointer) {
   notePointer(event->x_root, event->y_root);
+  pointerOutside = event->type == GDK_LEAVE_NOTIFY;
+  if (pointerOutside && !pointerPollScheduled) {
+    pointerPollScheduled = true;
+    g_timeout_add(pointerPollMs, pollPointer, nullptr);
+  }
   return FALSE;
 }
 
