@@ -50,6 +50,7 @@ std::map<HWND, DesktopWindow*> windows;
 // Desktop thread only.
 bool applicationActive = false;  // as last told with WM_ACTIVATEAPP
 bool activationCheckScheduled = false;
+gint64 lastToplevelMappedOrUnmapped = 0;  // g_get_monotonic_time of the last one of ours
 bool pointerOutside = false;  // the pointer left a client area and entered none since
 bool pointerPollScheduled = false;
 
@@ -155,18 +156,23 @@ FrameExtents measureExtents(DesktopWindow* window) {
 
 // ---------------------------------------------------------------------------------------------
 // Activation: the application is active while one of its toplevels is. Focus moving from the
-// main window to a dialog of ours passes through a moment where none is, so the check waits
-// for focus to settle.
+// main window to a dialog of ours, or back when it closes, passes through a moment where none
+// is, so a loss of activation just after one of ours appeared or went waits for focus to settle.
+// Any other loss is the user switching to another program: the frame thread must hear of it at
+// once, before it runs another frame.
 
-gboolean checkActivation(gpointer) {
-  activationCheckScheduled = false;
+bool anyToplevelActive() {
   bool active = false;
   GList* toplevels = gtk_window_list_toplevels();
   for (GList* item = toplevels; item; item = item->next) {
     if (gtk_window_is_active(GTK_WINDOW(item->data))) active = true;
   }
   g_list_free(toplevels);
-  if (active == applicationActive) return G_SOURCE_REMOVE;
+  return active;
+}
+
+void tellActivation(bool active) {
+  if (active == applicationActive) return;
   applicationActive = active;
   std::vector<HWND> live;
   {
@@ -176,13 +182,28 @@ gboolean checkActivation(gpointer) {
     }
   }
   for (HWND window : live) SendMessageA(window, WM_ACTIVATEAPP, active ? TRUE : FALSE, 0);
+}
+
+gboolean checkActivation(gpointer) {
+  activationCheckScheduled = false;
+  tellActivation(anyToplevelActive());
   return G_SOURCE_REMOVE;
 }
 
 void onActiveChanged(GObject*, GParamSpec*, gpointer) {
   if (activationCheckScheduled) return;
+  bool active = anyToplevelActive();
+  gint64 sinceShownOrHidden = g_get_monotonic_time() - lastToplevelMappedOrUnmapped;
+  if (active || sinceShownOrHidden >= gint64(activationSettleMs) * 1000) {
+    tellActivation(active);
+    return;
+  }
   activationCheckScheduled = true;
   g_timeout_add(activationSettleMs, checkActivation, nullptr);
+}
+
+void onToplevelMappedOrUnmapped(GtkWidget*, gpointer) {
+  lastToplevelMappedOrUnmapped = g_get_monotonic_time();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -521,4 +542,6 @@ GtkWindow* gtkWindowOf(HWND handle) {
 
 void watchActivation(GtkWidget* toplevel) {
   g_signal_connect(toplevel, "notify::is-active", G_CALLBACK(onActiveChanged), nullptr);
+  g_signal_connect(toplevel, "map", G_CALLBACK(onToplevelMappedOrUnmapped), nullptr);
+  g_signal_connect(toplevel, "unmap", G_CALLBACK(onToplevelMappedOrUnmapped), nullptr);
 }
