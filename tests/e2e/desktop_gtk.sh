@@ -11,6 +11,7 @@
 #   exit      File > Exit while a script runs ends the program with status 0
 #   closebox  the close box while a script runs ends the program with status 0
 #   reopen    a second Open while a script runs starts the script afresh
+#   hidpi     the demo on a desktop scaled by 2 (GDK_SCALE): every picture twice as large
 #   installed the player installed with cmake --install: a story in a folder of its own, named on
 #             the command line and chosen in the Open dialog, finds its files beside its script;
 #             one inside the player's folder finds them in the player's; a missing one is told
@@ -89,6 +90,18 @@ fi
 
 make_demo_references "$tools/torvane-run" "$tools" "$work" forest
 
+# On a desktop scaled by 2 the picture is shown twice as large, pixel for pixel: the references
+# scaled so (nearest neighbour), clicks and masks given in the story's pixels.
+if [ "$scenario" = hidpi ]; then
+  export GDK_SCALE=2
+  scale=2
+  for picture in "$work"/white.png "$work"/black.png "$work"/step*.png; do
+    convert "$picture" -filter point -resize 200% "$picture"
+  done
+  stars_rect=$(awk -F, '{ print $1*2 "," $2*2 "," $3*2 "," $4*2 }' <<<"$stars_rect")
+  lantern_rect=$(awk -F, '{ print $1*2 "," $2*2 "," $3*2 "," $4*2 }' <<<"$lantern_rect")
+fi
+
 start_player "$tools/torvane"
 focus_player
 poll measure_gtk_client_offsets || fail "no white client area under the menu bar at start-up"
@@ -144,6 +157,19 @@ case "$scenario" in
     xdotool windowfocus --sync "$box"
     xdotool key Return
     await_exit 0
+    ;;
+  hidpi)
+    await_picture "$work/white.png"
+    open_demo
+    click_to "$work/step1.png"
+    click_to "$work/step2.png"
+    click_to "$work/step3.png" --mask "$stars_rect" --mask "$lantern_rect"
+    click_to "$work/step4.png"
+    click_to "$work/step5.png"
+    move_to_client "$choice1_x" "$choice1_y"
+    await_picture "$work/step6.png"
+    click_client "$choice1_x" "$choice1_y"
+    await_picture "$work/step7.png"
     ;;
   cancel)
     open_demo
