@@ -5,8 +5,12 @@
 //
 // Owns the GTK side of each window, kept for the program's life so that a handle looked at from
 // another thread after DestroyWindow stays safe. Deps: user_gtk.h, user_core.h, resources/menu.h.
+#include <gdk/gdkkeysyms.h>
+#include <gdk/gdkx.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -42,6 +46,14 @@ struct DesktopWindow {
   int wantedOuterWidth;               // the outer size last asked for (CreateWindowExA, MoveWindow)
   int wantedOuterHeight;
   FrameExtents extents;  // as last seen
+  // F11: the whole monitor, the picture scaled by the largest whole factor that fits, centred on
+  // black. The story keeps its client size; its moves wait until the window leaves fullscreen.
+  bool fullscreen;
+  int pictureFactor;  // while fullscreen
+  int pictureLeft;    // the picture's top-left corner in the client area, while fullscreen
+  int pictureTop;
+  int wantedX;  // where the window goes on leaving fullscreen
+  int wantedY;
 };
 
 std::mutex windowsLock;  // guards the map; the records are the desktop thread's
@@ -51,6 +63,7 @@ std::map<HWND, DesktopWindow*> windows;
 bool applicationActive = false;  // as last told with WM_ACTIVATEAPP
 bool activationCheckScheduled = false;
 gint64 lastToplevelMappedOrUnmapped = 0;  // g_get_monotonic_time of the last one of ours
+DesktopWindow* fullscreenWindow = nullptr;  // the one window in fullscreen, if any
 bool pointerOutside = false;  // the pointer left a client area and entered none since
 bool pointerPollScheduled = false;
 
@@ -60,7 +73,18 @@ DesktopWindow* liveWindow(HWND handle) {
   return found != windows.end() && found->second->alive ? found->second : nullptr;
 }
 
+// The story sees a fullscreen picture at its own size: a screen point on it is taken back
+// through the scaling, about the picture's top-left corner (the client origin the core holds).
 void notePointer(double rootX, double rootY) {
+  DesktopWindow* full = fullscreenWindow;
+  if (full && full->alive && gtk_widget_get_realized(full->client)) {
+    int x = 0, y = 0;
+    gdk_window_get_origin(gtk_widget_get_window(full->client), &x, &y);
+    x += full->pictureLeft;
+    y += full->pictureTop;
+    rootX = x + std::floor((rootX - x) / full->pictureFactor);
+    rootY = y + std::floor((rootY - y) / full->pictureFactor);
+  }
   userNoteCursor(POINT{static_cast<LONG>(rootX), static_cast<LONG>(rootY)});
 }
 
@@ -97,6 +121,7 @@ void storeClientSize(DesktopWindow* window, int width, int height) {
 // Sizes the client area so that the outer rectangle is the wanted one. The window is not
 // resizable by the user, so GTK gives it exactly the size its contents ask for.
 void fitClientToOuterSize(DesktopWindow* window) {
+  if (window->fullscreen) return;
   int width, height;
   clientSizeFor(window, &width, &height);
   int oldWidth = 0, oldHeight = 0;
@@ -115,7 +140,24 @@ void refreshClientOrigin(DesktopWindow* window) {
   if (!client || !gtk_widget_get_realized(window->client)) return;
   int x = 0, y = 0;
   gdk_window_get_origin(client, &x, &y);
+  if (window->fullscreen) {
+    x += window->pictureLeft;
+    y += window->pictureTop;
+  }
   userSetClientOrigin(window->handle, POINT{x, y});
+}
+
+// Where the story's picture goes in a fullscreen client area of the given size.
+void placePicture(DesktopWindow* window, int width, int height) {
+  UserWindowState state;
+  if (!userWindowState(window->handle, &state)) return;
+  int factor = 1;
+  if (state.clientWidth > 0 && state.clientHeight > 0) {
+    factor = std::max(1, std::min(width / state.clientWidth, height / state.clientHeight));
+  }
+  window->pictureFactor = factor;
+  window->pictureLeft = (width - state.clientWidth * factor) / 2;
+  window->pictureTop = (height - state.clientHeight * factor) / 2;
 }
 
 // The outer rectangle: the window manager's frame once the window is mapped, before that where
@@ -231,14 +273,27 @@ gboolean onConfigure(GtkWidget*, GdkEventConfigure*, gpointer data) {
 void onClientSizeAllocate(GtkWidget*, GdkRectangle* allocation, gpointer data) {
   DesktopWindow* window = static_cast<DesktopWindow*>(data);
   if (!window->alive) return;
-  storeClientSize(window, allocation->width, allocation->height);
+  if (window->fullscreen) {
+    placePicture(window, allocation->width, allocation->height);
+  } else {
+    storeClientSize(window, allocation->width, allocation->height);
+  }
   refreshClientOrigin(window);
 }
 
 gboolean onClientDraw(GtkWidget*, cairo_t* cr, gpointer data) {
   DesktopWindow* window = static_cast<DesktopWindow*>(data);
-  cairo_set_source_rgb(cr, 1, 1, 1);
-  cairo_paint(cr);
+  if (window->fullscreen) {
+    placePicture(window, gtk_widget_get_allocated_width(window->client),
+                 gtk_widget_get_allocated_height(window->client));
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_paint(cr);
+    cairo_translate(cr, window->pictureLeft, window->pictureTop);
+    cairo_scale(cr, window->pictureFactor, window->pictureFactor);
+  } else {
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+  }
   PixelView pixels;
   if (!lockWindowSurface(window->handle, &pixels)) return TRUE;
   if (pixels.width > 0 && pixels.height > 0) {
@@ -247,7 +302,8 @@ gboolean onClientDraw(GtkWidget*, cairo_t* cr, gpointer data) {
         pixels.top, CAIRO_FORMAT_RGB24, pixels.width, pixels.height, int(pixels.rowStep));
     cairo_set_source_surface(cr, image, 0, 0);
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
-    cairo_paint(cr);
+    cairo_rectangle(cr, 0, 0, pixels.width, pixels.height);
+    cairo_fill(cr);
     cairo_surface_destroy(image);
   }
   unlockWindowSurface(window->handle, false);
@@ -272,8 +328,17 @@ gboolean onClientButton(GtkWidget*, GdkEventButton* event, gpointer data) {
   } else {
     return FALSE;
   }
-  PostMessageA(window->handle, message, flags,
-               userPointLParam(static_cast<int>(event->x), static_cast<int>(event->y)));
+  int x = static_cast<int>(event->x), y = static_cast<int>(event->y);
+  if (window->fullscreen) {
+    // Windows reports clicks inside the client area only: the black around the picture is not
+    // the story's.
+    UserWindowState state;
+    if (!userWindowState(window->handle, &state)) return TRUE;
+    x = static_cast<int>(std::floor((event->x - window->pictureLeft) / window->pictureFactor));
+    y = static_cast<int>(std::floor((event->y - window->pictureTop) / window->pictureFactor));
+    if (x < 0 || y < 0 || x >= state.clientWidth || y >= state.clientHeight) return TRUE;
+  }
+  PostMessageA(window->handle, message, flags, userPointLParam(x, y));
   return TRUE;
 }
 
@@ -295,7 +360,7 @@ gboolean pollPointer(gpointer) {
   if (pointer) {
     int x = 0, y = 0;
     gdk_device_get_position(pointer, nullptr, &x, &y);
-    userNoteCursor(POINT{x, y});
+    notePointer(x, y);
   }
   return G_SOURCE_CONTINUE;
 }
@@ -308,6 +373,58 @@ gboolean onPointerCrossing(GtkWidget*, GdkEventCrossing* event, gpointer) {
     g_timeout_add(pointerPollMs, pollPointer, nullptr);
   }
   return FALSE;
+}
+
+// F11 enters and leaves fullscreen. A window manager that knows fullscreen is asked for it; on
+// a desktop without one the window itself covers the monitor.
+void setFullscreen(DesktopWindow* window, bool on) {
+  if (window->fullscreen == on) return;
+  GtkWindow* gtkWindow = GTK_WINDOW(window->window);
+  GdkWindow* toplevel = gtk_widget_get_window(window->window);
+  GdkDisplay* display = gdk_display_get_default();
+  GdkMonitor* monitor = toplevel ? gdk_display_get_monitor_at_window(display, toplevel)
+                                 : gdk_display_get_primary_monitor(display);
+  if (!monitor) monitor = gdk_display_get_monitor(display, 0);
+  if (!monitor) return;
+  GdkRectangle area;
+  gdk_monitor_get_geometry(monitor, &area);
+  bool managed = GDK_IS_X11_DISPLAY(display) &&
+                 gdk_x11_screen_supports_net_wm_hint(
+                     gdk_display_get_default_screen(display),
+                     gdk_atom_intern_static_string("_NET_WM_STATE_FULLSCREEN"));
+  if (on) {
+    UserWindowState state;
+    if (!userWindowState(window->handle, &state)) return;
+    window->wantedX = state.outer.left;
+    window->wantedY = state.outer.top;
+    window->fullscreen = true;
+    fullscreenWindow = window;
+    placePicture(window, area.width, area.height);
+    if (window->menuBar) gtk_widget_hide(window->menuBar);
+    gtk_widget_set_size_request(window->client, area.width, area.height);
+    if (managed) {
+      gtk_window_fullscreen(gtkWindow);
+    } else {
+      gtk_window_move(gtkWindow, area.x, area.y);
+    }
+  } else {
+    window->fullscreen = false;
+    if (fullscreenWindow == window) fullscreenWindow = nullptr;
+    if (managed) gtk_window_unfullscreen(gtkWindow);
+    if (window->menuBar) gtk_widget_show(window->menuBar);
+    // What the story asked for while fullscreen takes effect now.
+    gtk_window_move(gtkWindow, window->wantedX, window->wantedY);
+    fitClientToOuterSize(window);
+  }
+  refreshClientOrigin(window);
+  gtk_widget_queue_draw(window->client);
+}
+
+gboolean onKeyPress(GtkWidget*, GdkEventKey* event, gpointer data) {
+  if (event->keyval != GDK_KEY_F11) return FALSE;
+  DesktopWindow* window = static_cast<DesktopWindow*>(data);
+  setFullscreen(window, !window->fullscreen);
+  return TRUE;
 }
 
 void onMenuItemActivate(GtkMenuItem* item, gpointer data) {
@@ -414,6 +531,8 @@ bool gtkCreateWindow(HWND handle, const UserWindowRequest& request) {
   window->wantedOuterWidth = request.width;
   window->wantedOuterHeight = request.height;
   window->extents = {0, 0, 0, 0};
+  window->fullscreen = false;
+  window->pictureFactor = 1;
 
   window->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
@@ -444,6 +563,7 @@ bool gtkCreateWindow(HWND handle, const UserWindowRequest& request) {
   refreshOuter(window);
 
   g_signal_connect(window->window, "delete-event", G_CALLBACK(onDeleteEvent), window);
+  g_signal_connect(window->window, "key-press-event", G_CALLBACK(onKeyPress), window);
   g_signal_connect(window->window, "configure-event", G_CALLBACK(onConfigure), window);
   g_signal_connect_after(window->window, "realize", G_CALLBACK(onWindowRealize), window);
   gtk_widget_add_events(window->window, GDK_POINTER_MOTION_MASK | GDK_STRUCTURE_MASK);
@@ -463,7 +583,10 @@ void gtkWindowDestroyed(HWND handle) {
   DesktopWindow* window = liveWindow(handle);
   if (!window) return;
   window->alive = false;
-  runOnDesktopThread([&] { gtk_widget_destroy(window->window); });
+  runOnDesktopThread([&] {
+    if (fullscreenWindow == window) fullscreenWindow = nullptr;
+    gtk_widget_destroy(window->window);
+  });
 }
 
 void gtkShowWindow(HWND handle, bool show) {
@@ -505,6 +628,11 @@ void gtkMoveWindow(HWND handle, int x, int y, int width, int height) {
   runOnDesktopThread([&] {
     window->wantedOuterWidth = width;
     window->wantedOuterHeight = height;
+    if (window->fullscreen) {
+      window->wantedX = x;
+      window->wantedY = y;
+      return;
+    }
     // With gravity north-west the window manager puts the frame's top-left corner here, so
     // the position is the outer rectangle's, as on Windows. Window managers may keep a window
     // on the screen, and Wayland does not let a program place its windows at all.

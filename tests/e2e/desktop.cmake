@@ -44,7 +44,7 @@ endif()
 if(NOT WIN32 AND TARGET torvane AND TARGET torvane-run)
   add_executable(e2e_await_picture "${CMAKE_CURRENT_SOURCE_DIR}/await_picture.cpp")
   target_link_libraries(e2e_await_picture PRIVATE PkgConfig::X11 PkgConfig::GDKPIXBUF)
-  foreach(scenario demo cancel exit closebox reopen installed hidpi)
+  foreach(scenario demo cancel exit closebox reopen installed hidpi fullscreen)
     add_test(NAME desktop_gtk_${scenario}
              COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/with-xvfb.sh"
                      "${CMAKE_CURRENT_SOURCE_DIR}/desktop_gtk.sh" ${scenario}
@@ -53,7 +53,8 @@ if(NOT WIN32 AND TARGET torvane AND TARGET torvane-run)
                          ENVIRONMENT "${torvane_desktop_environment}")
   endforeach()
   # Room for a window twice the usual size.
-  set_property(TEST desktop_gtk_hidpi APPEND PROPERTY ENVIRONMENT "TORVANE_XVFB_SCREEN=1600x1300")
+  set_property(TEST desktop_gtk_hidpi desktop_gtk_fullscreen APPEND PROPERTY ENVIRONMENT
+               "TORVANE_XVFB_SCREEN=1600x1300")
 endif()
 
 # torvane.exe under Wine: the shipped 32-bit player, or where this machine cannot start 32-bit

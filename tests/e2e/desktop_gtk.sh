@@ -12,6 +12,7 @@
 #   closebox  the close box while a script runs ends the program with status 0
 #   reopen    a second Open while a script runs starts the script afresh
 #   hidpi     the demo on a desktop scaled by 2 (GDK_SCALE): every picture twice as large
+#   fullscreen F11 and back: the picture scaled by 2 and centred, the story's move kept till after
 #   installed the player installed with cmake --install: a story in a folder of its own, named on
 #             the command line and chosen in the Open dialog, finds its files beside its script;
 #             one inside the player's folder finds them in the player's; a missing one is told
@@ -170,6 +171,35 @@ case "$scenario" in
     await_picture "$work/step6.png"
     click_client "$choice1_x" "$choice1_y"
     await_picture "$work/step7.png"
+    ;;
+  fullscreen)
+    open_demo
+    click_to "$work/step1.png"
+    # F11: the client area (640x456 under the menu bar) twice as large on a 1600x1300 screen,
+    # in the middle of the black; clicks in the story's pixels; the move and size the story asks
+    # for meanwhile (60,40 680x580) wait until the window leaves fullscreen.
+    xdotool key F11
+    poll outer_is "0,0,1600x1300" || fail "F11 did not make the window fullscreen"
+    windowed_top=$client_top
+    scale=2 client_left=160 client_right=160 client_top=194 client_bottom=194
+    for picture in step1 step2 step3 step4 step5 step6; do
+      convert "$work/$picture.png" -filter point -resize 200% "$work/big-$picture.png"
+    done
+    await_picture "$work/big-step1.png"
+    pixel_at 10 10 | grep -qx "0,0,0" || fail "no black around the fullscreen picture"
+    click_to "$work/big-step2.png"
+    outer_is "0,0,1600x1300" || fail "the story's move took the window out of fullscreen"
+    click_to "$work/big-step3.png" --mask 144,96,96,96 --mask 720,500,64,96
+    click_to "$work/big-step4.png"
+    click_to "$work/big-step5.png"
+    move_to_client "$choice1_x" "$choice1_y"
+    await_picture "$work/big-step6.png"
+    # Leaving it, the window is where and as large as the story asked.
+    xdotool key F11
+    poll outer_is "60,40,680x580" || fail "the story's move did not take effect on leaving"
+    scale=1 client_left=0 client_right=0 client_top=$windowed_top client_bottom=0
+    move_to_client "$choice1_x" "$choice1_y"
+    await_picture "$work/step6.png"
     ;;
   cancel)
     open_demo
