@@ -37,8 +37,8 @@ std::string nativePath(const char* windowsName);
 // tree names its files relative to its own folder; inside it, relative to the player's folder.
 // storyFolderFor gives the script's folder (native, absolute, no trailing '/') in the first case
 // and "" in the second, or when either folder cannot be found. layerNoteOpenedScript is told of
-// every script the player opens ("" forgets it); from then on GetModuleFileNameA reports the player as lying in
-// that folder, so the working directory the player makes current is the story's.
+// every script the player opens ("" forgets it); from then on GetModuleFileNameA reports the player
+// as lying in that folder, so the working directory the player makes current is the story's.
 std::string storyFolderFor(const std::string& playerFolder, const std::string& script);
 void layerNoteOpenedScript(const std::string& nativeScript);
 

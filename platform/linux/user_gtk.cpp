@@ -52,7 +52,8 @@ void loadPlayerIcon() {
   const char* places[] = {"torvane.png", "../share/icons/hicolor/48x48/apps/torvane.png",
                           "../../share/icons/hicolor/48x48/apps/torvane.png"};
   for (const char* place : places) {
-    if (!folder.empty() && gtk_window_set_default_icon_from_file((folder + place).c_str(), nullptr)) {
+    if (!folder.empty() &&
+        gtk_window_set_default_icon_from_file((folder + place).c_str(), nullptr)) {
       return;
     }
   }

@@ -62,9 +62,9 @@ std::map<HWND, DesktopWindow*> windows;
 // Desktop thread only.
 bool applicationActive = false;  // as last told with WM_ACTIVATEAPP
 bool activationCheckScheduled = false;
-gint64 lastToplevelMappedOrUnmapped = 0;  // g_get_monotonic_time of the last one of ours
+gint64 lastToplevelMappedOrUnmapped = 0;    // g_get_monotonic_time of the last one of ours
 DesktopWindow* fullscreenWindow = nullptr;  // the one window in fullscreen, if any
-bool pointerOutside = false;  // the pointer left a client area and entered none since
+bool pointerOutside = false;                // the pointer left a client area and entered none since
 bool pointerPollScheduled = false;
 
 DesktopWindow* liveWindow(HWND handle) {
@@ -388,10 +388,10 @@ void setFullscreen(DesktopWindow* window, bool on) {
   if (!monitor) return;
   GdkRectangle area;
   gdk_monitor_get_geometry(monitor, &area);
-  bool managed = GDK_IS_X11_DISPLAY(display) &&
-                 gdk_x11_screen_supports_net_wm_hint(
-                     gdk_display_get_default_screen(display),
-                     gdk_atom_intern_static_string("_NET_WM_STATE_FULLSCREEN"));
+  bool managed =
+      GDK_IS_X11_DISPLAY(display) && gdk_x11_screen_supports_net_wm_hint(
+                                         gdk_display_get_default_screen(display),
+                                         gdk_atom_intern_static_string("_NET_WM_STATE_FULLSCREEN"));
   if (on) {
     UserWindowState state;
     if (!userWindowState(window->handle, &state)) return;

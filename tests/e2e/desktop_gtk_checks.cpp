@@ -56,8 +56,8 @@ TEST(DesktopGtk, SwitchingToAnotherProgramIsToldBeforeTheNextEventIsHandled) {
   windowClass.lpfnWndProc = recordingProc;
   windowClass.lpszClassName = "TorvaneSwitch";
   ASSERT_NE(RegisterClassA(&windowClass), 0);
-  HWND window = CreateWindowExA(0, "TorvaneSwitch", "switch", WS_OVERLAPPED | WS_CAPTION, 0, 0,
-                                320, 240, nullptr, nullptr, nullptr, nullptr);
+  HWND window = CreateWindowExA(0, "TorvaneSwitch", "switch", WS_OVERLAPPED | WS_CAPTION, 0, 0, 320,
+                                240, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(window, nullptr);
   ShowWindow(window, SW_SHOW);
   GtkWidget* ours = GTK_WIDGET(gtkWindowOf(window));

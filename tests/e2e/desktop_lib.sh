@@ -95,18 +95,16 @@ measure_gtk_client_offsets() {
 }
 
 # Clicks the left button at client coordinates of the player's window, in the story's pixels:
-# on the screen they are $scale times as large, from $picture_left,$picture_top in the client
-# area (a scaled desktop, a fullscreen window).
-scale=1 picture_left=0 picture_top=0
+# on the screen they are $scale times as large (a scaled desktop, a fullscreen window).
+scale=1
 click_client() {
   find_client "$main_window" || fail "the player's client area is gone"
-  xdotool mousemove $((client_x + picture_left + $1 * scale)) \
-    $((client_y + picture_top + $2 * scale)) click 1
+  xdotool mousemove $((client_x + $1 * scale)) $((client_y + $2 * scale)) click 1
 }
 
 move_to_client() {
   find_client "$main_window" || fail "the player's client area is gone"
-  xdotool mousemove $((client_x + picture_left + $1 * scale)) $((client_y + picture_top + $2 * scale))
+  xdotool mousemove $((client_x + $1 * scale)) $((client_y + $2 * scale))
 }
 
 # Waits until the client area shows a 640x480 picture of the virtual screen: unscaled at its

@@ -5,7 +5,8 @@
 # TORVANE_XVFB_SCREEN gives the screen's size (1024x768 unless told).
 set -u
 number_file=$(mktemp)
-Xvfb -displayfd 3 -screen 0 "${TORVANE_XVFB_SCREEN:-1024x768}x24" -nolisten tcp -noreset 3>"$number_file" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 "${TORVANE_XVFB_SCREEN:-1024x768}x24" -nolisten tcp -noreset \
+  3>"$number_file" >/dev/null 2>&1 &
 xvfb=$!
 cleanup() { kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; rm -f "$number_file"; }
 trap cleanup EXIT

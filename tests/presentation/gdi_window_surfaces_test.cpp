@@ -86,7 +86,8 @@ TEST(WindowSurfaces, DrawingWhileAnotherThreadResizesKeepsTheSurfaceWhole) {
   ASSERT_TRUE(lockWindowSurface(window, &pixels));
   EXPECT_EQ(pixels.width, 250);
   EXPECT_EQ(pixels.height, 180);
-  EXPECT_EQ(reinterpret_cast<const uint32_t*>(pixels.top + 179 * pixels.rowStep)[249], 0x112233u);  // clipped to the new size
+  EXPECT_EQ(reinterpret_cast<const uint32_t*>(pixels.top + 179 * pixels.rowStep)[249],
+            0x112233u);  // clipped to the new size
   unlockWindowSurface(window, false);
   destroyCanvas(&picture);
   destroyRecordingWindow(window);
