@@ -180,14 +180,7 @@ bool acquirePixels(GdiDC* dc, PixelView* view, bool drawing) {
     return true;
   }
   if (dc->window) {
-    WindowPixels pixels;
-    if (!lockWindowSurface(dc->window, &pixels)) return false;
-    view->top = reinterpret_cast<uint8_t*>(pixels.pixels);
-    view->rowStep = ptrdiff_t(pixels.stride) * 4;
-    view->width = pixels.width;
-    view->height = pixels.height;
-    view->format = pixelFormat32();
-    return true;
+    return lockWindowSurface(dc->window, view);
   }
   return false;  // the screen DC has nothing to draw into
 }
@@ -207,7 +200,7 @@ HGDIOBJ GetStockObject(int object) {
 HDC GetDC(HWND window) {
   if (window) {
     // A window the layer knows has a surface; for any other handle Windows gives null too.
-    WindowPixels pixels;
+    PixelView pixels;
     if (!lockWindowSurface(window, &pixels)) return nullptr;
     unlockWindowSurface(window, false);
   }

@@ -1,4 +1,5 @@
-// The records behind the GDI handles of the Linux layer and the one view of a surface's pixels,
+// The records behind the GDI handles of the Linux layer (the view of a surface's pixels is in
+// layer.h),
 // shared by gdi.cpp (device contexts, bitmaps, the handle registry), gdi_pixel_formats.cpp (the
 // row functions of each format), gdi_blit.cpp (block transfers), gdi_text.cpp and
 // gdi_bitmap_files.cpp.
@@ -12,6 +13,7 @@
 
 #include <vector>
 
+#include "platform/linux/layer.h"
 #include "platform/linux/win32_subset.h"
 
 // Tags at the start of every record, so that a handle of the wrong kind is refused.
@@ -20,60 +22,6 @@ enum GdiObjectKind : uint32_t {
   gdiKindBitmap = 0x54564D42,         // "BMVT"
   gdiKindIcon = 0x54564349,           // "ICVT"
   gdiKindBrush = 0x54564252,          // "RBVT"
-};
-
-// How the bytes of a row are to be read. Colours inside the layer are 0x00RRGGBB ("rgb"), the
-// order of a 32-bpp DIB in memory; COLORREF (0x00BBGGRR) is converted at the API boundary only.
-// A pixel's raw value is what it stores: a colour-table index, 0 or 1 of a monochrome bitmap,
-// packed colour fields of 16 and 32 bpp, rgb of 24 bpp.
-struct PixelFunctions;
-
-struct ColorField {
-  uint32_t mask;
-  int shift;  // position of the lowest bit
-  int bits;   // width
-};
-
-struct PixelFormat {
-  int bitsPerPixel;        // 1, 4, 8, 16, 24 or 32
-  bool monochrome;         // a 1-bpp device-dependent bitmap: 0 black, 1 white, no colour table;
-                           // as a source into colour it takes the destination DC's colours
-  uint32_t masks[3];       // red, green, blue masks of 16- and 32-bpp pixels
-  const uint32_t* colors;  // colour table (rgb) of 1-, 4- and 8-bpp DIB sections
-  int colorCount;          // entries in colors
-  // Chosen from the fields above by choosePixelFunctions, once, when a bitmap is made:
-  ColorField fields[3];             // red, green, blue fields of 16- and 32-bpp pixels
-  uint32_t colorBits;               // the bits of a raw value that carry its colour
-  const PixelFunctions* functions;  // the format's row functions, never null
-};
-
-// What every pixel format provides, a row at a time. Colours given to rawFromRgb and made by
-// readRgb are rgb with the top byte clear.
-struct PixelFunctions {
-  // Raw values of the pixels [x, x + count) of a row, and back; writeRaw keeps the row's other
-  // pixels and stores only the bits a pixel has.
-  void (*readRaw)(const uint8_t* row, int x, int count, uint32_t* out);
-  void (*writeRaw)(uint8_t* row, int x, int count, const uint32_t* in);
-  // Colours of the pixels [x, x + count); a monochrome bitmap's 0 and 1 become
-  // monochromeColors[0] and [1].
-  void (*readRgb)(const PixelFormat& format, const uint8_t* row, int x, int count, uint32_t* out,
-                  const uint32_t monochromeColors[2]);
-  // Colours to raw values, in place: the nearest entry for colour tables.
-  void (*rawFromRgb)(const PixelFormat& format, uint32_t* values, int count);
-  // Sets pixel x + c of a row to raw for every set bit c of bits: a row of a glyph.
-  void (*writeBits)(uint8_t* row, int x, uint32_t bits, uint32_t raw);
-  bool direct;  // 32 bpp: a raw value is the row's own 32-bit word, so rows are used in place
-};
-
-// Where a surface's pixels are (a bitmap, a DIB section or a window's client area): the top row
-// and the signed step from one row to the next, so that bottom-up DIB sections and top-down
-// surfaces read alike, with the format that says how to read them.
-struct PixelView {
-  uint8_t* top;
-  ptrdiff_t rowStep;  // bytes from row y to row y + 1
-  int width;
-  int height;
-  PixelFormat format;
 };
 
 struct GdiBitmap {
@@ -131,7 +79,6 @@ void releasePixels(GdiDC* dc, bool changed);
 
 // Pixel formats (gdi_pixel_formats.cpp).
 void choosePixelFunctions(PixelFormat* format);  // fills fields, colorBits and functions
-PixelFormat pixelFormat32();                     // 0x00RRGGBB in 32 bits, as window surfaces
 PixelFormat monochromeFormat();
 extern const uint32_t blackAndWhite[2];  // what 0 and 1 of a monochrome bitmap are on their own
 

@@ -89,12 +89,25 @@ void destroyWindowSurface(HWND window) {
   surfaces.erase(window);
 }
 
-bool lockWindowSurface(HWND window, WindowPixels* pixels) {
+namespace {
+
+PixelView viewOf(Surface* surface) {
+  PixelView view;
+  view.top = reinterpret_cast<uint8_t*>(surface->pixels.data());
+  view.rowStep = ptrdiff_t(surface->width) * 4;
+  view.width = surface->width;
+  view.height = surface->height;
+  view.format = pixelFormat32();
+  return view;
+}
+
+}  // namespace
+
+bool lockWindowSurface(HWND window, PixelView* pixels) {
   for (HeldSurface& held : heldSurfaces) {
     if (held.window == window) {
       ++held.depth;
-      Surface* surface = held.surface.get();
-      *pixels = {surface->pixels.data(), surface->width, surface->height, surface->width};
+      *pixels = viewOf(held.surface.get());
       return true;
     }
   }
@@ -102,7 +115,7 @@ bool lockWindowSurface(HWND window, WindowPixels* pixels) {
   if (!surface) return false;
   surface->lock.lock();
   heldSurfaces.push_back({window, surface, 1, false});
-  *pixels = {surface->pixels.data(), surface->width, surface->height, surface->width};
+  *pixels = viewOf(surface.get());
   return true;
 }
 

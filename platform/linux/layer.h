@@ -4,6 +4,7 @@
 #ifndef TORVANE_PLATFORM_LINUX_LAYER_H
 #define TORVANE_PLATFORM_LINUX_LAYER_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <condition_variable>
@@ -36,29 +37,82 @@ std::string nativePath(const char* windowsName);
 // tree names its files relative to its own folder; inside it, relative to the player's folder.
 // storyFolderFor gives the script's folder (native, absolute, no trailing '/') in the first case
 // and "" in the second, or when either folder cannot be found. layerNoteOpenedScript is told of
-// every script the player opens ("" forgets it); from then on GetModuleFileNameA reports the player as lying in
-// that folder, so the working directory the player makes current is the story's.
+// every script the player opens ("" forgets it); from then on GetModuleFileNameA reports the player
+// as lying in that folder, so the working directory the player makes current is the story's.
 std::string storyFolderFor(const std::string& playerFolder, const std::string& script);
 void layerNoteOpenedScript(const std::string& nativeScript);
+
+// ---------------------------------------------------------------------------------------------
+// Pixels (gdi_pixel_formats.cpp): one view of a surface's pixels, whatever holds them (a bitmap,
+// a DIB section, a window's client area).
+//
+// How the bytes of a row are to be read. Colours inside the layer are 0x00RRGGBB ("rgb"), the
+// order of a 32-bpp DIB in memory; COLORREF (0x00BBGGRR) is converted at the API boundary only.
+// A pixel's raw value is what it stores: a colour-table index, 0 or 1 of a monochrome bitmap,
+// packed colour fields of 16 and 32 bpp, rgb of 24 bpp.
+struct PixelFunctions;
+
+struct ColorField {
+  uint32_t mask;
+  int shift;  // position of the lowest bit
+  int bits;   // width
+};
+
+struct PixelFormat {
+  int bitsPerPixel;        // 1, 4, 8, 16, 24 or 32
+  bool monochrome;         // a 1-bpp device-dependent bitmap: 0 black, 1 white, no colour table;
+                           // as a source into colour it takes the destination DC's colours
+  uint32_t masks[3];       // red, green, blue masks of 16- and 32-bpp pixels
+  const uint32_t* colors;  // colour table (rgb) of 1-, 4- and 8-bpp DIB sections
+  int colorCount;          // entries in colors
+  // Chosen from the fields above by choosePixelFunctions, once, when a bitmap is made:
+  ColorField fields[3];             // red, green, blue fields of 16- and 32-bpp pixels
+  uint32_t colorBits;               // the bits of a raw value that carry its colour
+  const PixelFunctions* functions;  // the format's row functions, never null
+};
+
+// What every pixel format provides, a row at a time. Colours given to rawFromRgb and made by
+// readRgb are rgb with the top byte clear.
+struct PixelFunctions {
+  // Raw values of the pixels [x, x + count) of a row, and back; writeRaw keeps the row's other
+  // pixels and stores only the bits a pixel has.
+  void (*readRaw)(const uint8_t* row, int x, int count, uint32_t* out);
+  void (*writeRaw)(uint8_t* row, int x, int count, const uint32_t* in);
+  // Colours of the pixels [x, x + count); a monochrome bitmap's 0 and 1 become
+  // monochromeColors[0] and [1].
+  void (*readRgb)(const PixelFormat& format, const uint8_t* row, int x, int count, uint32_t* out,
+                  const uint32_t monochromeColors[2]);
+  // Colours to raw values, in place: the nearest entry for colour tables.
+  void (*rawFromRgb)(const PixelFormat& format, uint32_t* values, int count);
+  // Sets pixel x + c of a row to raw for every set bit c of bits: a row of a glyph.
+  void (*writeBits)(uint8_t* row, int x, uint32_t bits, uint32_t raw);
+  bool direct;  // 32 bpp: a raw value is the row's own 32-bit word, so rows are used in place
+};
+
+// Where a surface's pixels are (a bitmap, a DIB section or a window's client area): the top row
+// and the signed step from one row to the next, so that bottom-up DIB sections and top-down
+// surfaces read alike, with the format that says how to read them.
+struct PixelView {
+  uint8_t* top;
+  ptrdiff_t rowStep;  // bytes from row y to row y + 1
+  int width;
+  int height;
+  PixelFormat format;
+};
+
+PixelFormat pixelFormat32();  // 0x00RRGGBB in 32 bits, rows top-down: every window surface
 
 // ---------------------------------------------------------------------------------------------
 // Window surfaces (gdi_window_surfaces.cpp): every window's client area is a 32-bpp surface that
 // the GDI draws into through the window's device context (GetDC, BeginPaint). The USER core
 // creates and resizes it and a driver shows it; the GDI never calls USER, it only tells it through
 // the handler that a device context of the window was released after drawing.
-struct WindowPixels {
-  uint32_t* pixels;  // 0x00RRGGBB per pixel, rows top-down, as a 32-bpp DIB
-  int width;         // client width in pixels
-  int height;        // client height in pixels
-  int stride;        // pixels per row
-};
-
 void createWindowSurface(HWND window, int width, int height);  // filled white
 void resizeWindowSurface(HWND window, int width, int height);  // keeps the overlap
 void destroyWindowSurface(HWND window);
 // Lock before reading or drawing a surface and unlock after; the lock keeps it alive and its size
 // fixed meanwhile. A window without a surface gives false. changed says whether it was drawn into.
-bool lockWindowSurface(HWND window, WindowPixels* pixels);
+bool lockWindowSurface(HWND window, PixelView* pixels);  // format pixelFormat32()
 void unlockWindowSurface(HWND window, bool changed);
 // Called (on the drawing thread) after a changed surface was unlocked; the desktop backend
 // repaints.
@@ -70,7 +124,12 @@ int liveGdiObjectCount();
 
 // Icons (user_common.cpp): the pixels of an icon from LoadImageA or LoadIconA, for the desktop
 // backend to show. The stock application icon has none (false).
-bool iconPixels(HICON icon, WindowPixels* pixels);
+struct IconPixels {
+  const uint32_t* pixels;  // 0xAARRGGBB per pixel, rows top-down, width pixels a row
+  int width;
+  int height;
+};
+bool iconPixels(HICON icon, IconPixels* pixels);
 
 // ---------------------------------------------------------------------------------------------
 // Threads and waits (kernel.cpp). One lock guards every waitable thing of the layer (thread

@@ -69,12 +69,11 @@ BOOL DestroyIcon(HICON handle) {
   return TRUE;
 }
 
-bool iconPixels(HICON handle, WindowPixels* pixels) {
+bool iconPixels(HICON handle, IconPixels* pixels) {
   GdiIcon* icon = iconFromHandle(handle);
   if (!icon || icon->pixels.empty()) return false;
   pixels->pixels = icon->pixels.data();
   pixels->width = icon->width;
   pixels->height = icon->height;
-  pixels->stride = icon->width;
   return true;
 }

@@ -7,8 +7,11 @@
 // before any other thread of the program exists. Deps: user_core.h, GTK 3.
 #include "platform/linux/user_gtk.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <string>
 #include <thread>
 
 #include "platform/linux/layer.h"
@@ -37,6 +40,24 @@ void measureScreen() {
   }
   screenWidth = all.width;
   screenHeight = all.height;
+}
+
+// The player's own icon, shown by every window that has none of its own (the stock application
+// icon has no pixels here): the one built beside the player, else the installed one.
+void loadPlayerIcon() {
+  char native[4096];
+  ssize_t length = readlink("/proc/self/exe", native, sizeof native - 1);
+  std::string folder = length > 0 ? std::string(native, size_t(length)) : std::string();
+  folder = folder.substr(0, folder.find_last_of('/') + 1);
+  const char* places[] = {"torvane.png", "../share/icons/hicolor/48x48/apps/torvane.png",
+                          "../../share/icons/hicolor/48x48/apps/torvane.png"};
+  for (const char* place : places) {
+    if (!folder.empty() &&
+        gtk_window_set_default_icon_from_file((folder + place).c_str(), nullptr)) {
+      return;
+    }
+  }
+  gtk_window_set_default_icon_name("torvane");
 }
 
 gboolean handleSentSource(gpointer) {
@@ -137,6 +158,7 @@ bool startDesktop(int* argc, char*** argv) {
   gdk_set_allowed_backends("x11,*");
   if (!gtk_init_check(argc, argv)) return false;
   measureScreen();
+  loadPlayerIcon();
   desktopThread = std::this_thread::get_id();
   desktopThreadId = GetCurrentThreadId();
   desktopStarted = true;

@@ -59,7 +59,21 @@ int showMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   GtkWidget* dialog = gtk_message_dialog_new(
       parent, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
       messageType(type), GTK_BUTTONS_OK, "%s", cp932ToUtf8(text ? text : "").c_str());
-  gtk_window_set_title(GTK_WINDOW(dialog), cp932ToUtf8(caption ? caption : "").c_str());
+  std::string heading = cp932ToUtf8(caption ? caption : "");
+  gtk_window_set_title(GTK_WINDOW(dialog), heading.c_str());
+  // The caption also heads the box: many desktops draw no title on a modal dialog, and a box's
+  // caption ("END", an error's) is often what it says.
+  if (!heading.empty()) {
+    GtkWidget* area = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog));
+    GtkWidget* label = gtk_label_new(nullptr);
+    gchar* markup = g_markup_printf_escaped("<b>%s</b>", heading.c_str());
+    gtk_label_set_markup(GTK_LABEL(label), markup);
+    g_free(markup);
+    gtk_label_set_xalign(GTK_LABEL(label), 0);
+    gtk_box_pack_start(GTK_BOX(area), label, FALSE, FALSE, 0);
+    gtk_box_reorder_child(GTK_BOX(area), label, 0);
+    gtk_widget_show(label);
+  }
   gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
   startDialog(dialog);
   gint response = gtk_dialog_run(GTK_DIALOG(dialog));

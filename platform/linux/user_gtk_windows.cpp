@@ -5,8 +5,12 @@
 //
 // Owns the GTK side of each window, kept for the program's life so that a handle looked at from
 // another thread after DestroyWindow stays safe. Deps: user_gtk.h, user_core.h, resources/menu.h.
+#include <gdk/gdkkeysyms.h>
+#include <gdk/gdkx.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -21,6 +25,7 @@ namespace {
 constexpr WPARAM leftButtonFlag = 0x0001;   // MK_LBUTTON
 constexpr WPARAM rightButtonFlag = 0x0002;  // MK_RBUTTON
 constexpr guint activationSettleMs = 60;    // focus moving between two of our windows
+constexpr guint pointerPollMs = 10;         // well within a frame
 
 // The frame a window manager put around a window, in pixels on each side; zero without one.
 struct FrameExtents {
@@ -41,6 +46,14 @@ struct DesktopWindow {
   int wantedOuterWidth;               // the outer size last asked for (CreateWindowExA, MoveWindow)
   int wantedOuterHeight;
   FrameExtents extents;  // as last seen
+  // F11: the whole monitor, the picture scaled by the largest whole factor that fits, centred on
+  // black. The story keeps its client size; its moves wait until the window leaves fullscreen.
+  bool fullscreen;
+  int pictureFactor;  // while fullscreen
+  int pictureLeft;    // the picture's top-left corner in the client area, while fullscreen
+  int pictureTop;
+  int wantedX;  // where the window goes on leaving fullscreen
+  int wantedY;
 };
 
 std::mutex windowsLock;  // guards the map; the records are the desktop thread's
@@ -49,6 +62,10 @@ std::map<HWND, DesktopWindow*> windows;
 // Desktop thread only.
 bool applicationActive = false;  // as last told with WM_ACTIVATEAPP
 bool activationCheckScheduled = false;
+gint64 lastToplevelMappedOrUnmapped = 0;    // g_get_monotonic_time of the last one of ours
+DesktopWindow* fullscreenWindow = nullptr;  // the one window in fullscreen, if any
+bool pointerOutside = false;                // the pointer left a client area and entered none since
+bool pointerPollScheduled = false;
 
 DesktopWindow* liveWindow(HWND handle) {
   std::lock_guard<std::mutex> guard(windowsLock);
@@ -56,7 +73,18 @@ DesktopWindow* liveWindow(HWND handle) {
   return found != windows.end() && found->second->alive ? found->second : nullptr;
 }
 
+// The story sees a fullscreen picture at its own size: a screen point on it is taken back
+// through the scaling, about the picture's top-left corner (the client origin the core holds).
 void notePointer(double rootX, double rootY) {
+  DesktopWindow* full = fullscreenWindow;
+  if (full && full->alive && gtk_widget_get_realized(full->client)) {
+    int x = 0, y = 0;
+    gdk_window_get_origin(gtk_widget_get_window(full->client), &x, &y);
+    x += full->pictureLeft;
+    y += full->pictureTop;
+    rootX = x + std::floor((rootX - x) / full->pictureFactor);
+    rootY = y + std::floor((rootY - y) / full->pictureFactor);
+  }
   userNoteCursor(POINT{static_cast<LONG>(rootX), static_cast<LONG>(rootY)});
 }
 
@@ -93,6 +121,7 @@ void storeClientSize(DesktopWindow* window, int width, int height) {
 // Sizes the client area so that the outer rectangle is the wanted one. The window is not
 // resizable by the user, so GTK gives it exactly the size its contents ask for.
 void fitClientToOuterSize(DesktopWindow* window) {
+  if (window->fullscreen) return;
   int width, height;
   clientSizeFor(window, &width, &height);
   int oldWidth = 0, oldHeight = 0;
@@ -111,7 +140,24 @@ void refreshClientOrigin(DesktopWindow* window) {
   if (!client || !gtk_widget_get_realized(window->client)) return;
   int x = 0, y = 0;
   gdk_window_get_origin(client, &x, &y);
+  if (window->fullscreen) {
+    x += window->pictureLeft;
+    y += window->pictureTop;
+  }
   userSetClientOrigin(window->handle, POINT{x, y});
+}
+
+// Where the story's picture goes in a fullscreen client area of the given size.
+void placePicture(DesktopWindow* window, int width, int height) {
+  UserWindowState state;
+  if (!userWindowState(window->handle, &state)) return;
+  int factor = 1;
+  if (state.clientWidth > 0 && state.clientHeight > 0) {
+    factor = std::max(1, std::min(width / state.clientWidth, height / state.clientHeight));
+  }
+  window->pictureFactor = factor;
+  window->pictureLeft = (width - state.clientWidth * factor) / 2;
+  window->pictureTop = (height - state.clientHeight * factor) / 2;
 }
 
 // The outer rectangle: the window manager's frame once the window is mapped, before that where
@@ -152,18 +198,23 @@ FrameExtents measureExtents(DesktopWindow* window) {
 
 // ---------------------------------------------------------------------------------------------
 // Activation: the application is active while one of its toplevels is. Focus moving from the
-// main window to a dialog of ours passes through a moment where none is, so the check waits
-// for focus to settle.
+// main window to a dialog of ours, or back when it closes, passes through a moment where none
+// is, so a loss of activation just after one of ours appeared or went waits for focus to settle.
+// Any other loss is the user switching to another program: the frame thread must hear of it at
+// once, before it runs another frame.
 
-gboolean checkActivation(gpointer) {
-  activationCheckScheduled = false;
+bool anyToplevelActive() {
   bool active = false;
   GList* toplevels = gtk_window_list_toplevels();
   for (GList* item = toplevels; item; item = item->next) {
     if (gtk_window_is_active(GTK_WINDOW(item->data))) active = true;
   }
   g_list_free(toplevels);
-  if (active == applicationActive) return G_SOURCE_REMOVE;
+  return active;
+}
+
+void tellActivation(bool active) {
+  if (active == applicationActive) return;
   applicationActive = active;
   std::vector<HWND> live;
   {
@@ -173,13 +224,28 @@ gboolean checkActivation(gpointer) {
     }
   }
   for (HWND window : live) SendMessageA(window, WM_ACTIVATEAPP, active ? TRUE : FALSE, 0);
+}
+
+gboolean checkActivation(gpointer) {
+  activationCheckScheduled = false;
+  tellActivation(anyToplevelActive());
   return G_SOURCE_REMOVE;
 }
 
 void onActiveChanged(GObject*, GParamSpec*, gpointer) {
   if (activationCheckScheduled) return;
+  bool active = anyToplevelActive();
+  gint64 sinceShownOrHidden = g_get_monotonic_time() - lastToplevelMappedOrUnmapped;
+  if (active || sinceShownOrHidden >= gint64(activationSettleMs) * 1000) {
+    tellActivation(active);
+    return;
+  }
   activationCheckScheduled = true;
   g_timeout_add(activationSettleMs, checkActivation, nullptr);
+}
+
+void onToplevelMappedOrUnmapped(GtkWidget*, gpointer) {
+  lastToplevelMappedOrUnmapped = g_get_monotonic_time();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -207,23 +273,37 @@ gboolean onConfigure(GtkWidget*, GdkEventConfigure*, gpointer data) {
 void onClientSizeAllocate(GtkWidget*, GdkRectangle* allocation, gpointer data) {
   DesktopWindow* window = static_cast<DesktopWindow*>(data);
   if (!window->alive) return;
-  storeClientSize(window, allocation->width, allocation->height);
+  if (window->fullscreen) {
+    placePicture(window, allocation->width, allocation->height);
+  } else {
+    storeClientSize(window, allocation->width, allocation->height);
+  }
   refreshClientOrigin(window);
 }
 
 gboolean onClientDraw(GtkWidget*, cairo_t* cr, gpointer data) {
   DesktopWindow* window = static_cast<DesktopWindow*>(data);
-  cairo_set_source_rgb(cr, 1, 1, 1);
-  cairo_paint(cr);
-  WindowPixels pixels;
+  if (window->fullscreen) {
+    placePicture(window, gtk_widget_get_allocated_width(window->client),
+                 gtk_widget_get_allocated_height(window->client));
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_paint(cr);
+    cairo_translate(cr, window->pictureLeft, window->pictureTop);
+    cairo_scale(cr, window->pictureFactor, window->pictureFactor);
+  } else {
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+  }
+  PixelView pixels;
   if (!lockWindowSurface(window->handle, &pixels)) return TRUE;
   if (pixels.width > 0 && pixels.height > 0) {
+    // A window surface is pixelFormat32 top-down, which is cairo's RGB24 as it stands.
     cairo_surface_t* image = cairo_image_surface_create_for_data(
-        reinterpret_cast<unsigned char*>(pixels.pixels), CAIRO_FORMAT_RGB24, pixels.width,
-        pixels.height, pixels.stride * 4);
+        pixels.top, CAIRO_FORMAT_RGB24, pixels.width, pixels.height, int(pixels.rowStep));
     cairo_set_source_surface(cr, image, 0, 0);
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
-    cairo_paint(cr);
+    cairo_rectangle(cr, 0, 0, pixels.width, pixels.height);
+    cairo_fill(cr);
     cairo_surface_destroy(image);
   }
   unlockWindowSurface(window->handle, false);
@@ -248,8 +328,17 @@ gboolean onClientButton(GtkWidget*, GdkEventButton* event, gpointer data) {
   } else {
     return FALSE;
   }
-  PostMessageA(window->handle, message, flags,
-               userPointLParam(static_cast<int>(event->x), static_cast<int>(event->y)));
+  int x = static_cast<int>(event->x), y = static_cast<int>(event->y);
+  if (window->fullscreen) {
+    // Windows reports clicks inside the client area only: the black around the picture is not
+    // the story's.
+    UserWindowState state;
+    if (!userWindowState(window->handle, &state)) return TRUE;
+    x = static_cast<int>(std::floor((event->x - window->pictureLeft) / window->pictureFactor));
+    y = static_cast<int>(std::floor((event->y - window->pictureTop) / window->pictureFactor));
+    if (x < 0 || y < 0 || x >= state.clientWidth || y >= state.clientHeight) return TRUE;
+  }
+  PostMessageA(window->handle, message, flags, userPointLParam(x, y));
   return TRUE;
 }
 
@@ -258,9 +347,84 @@ gboolean onPointerMotion(GtkWidget*, GdkEventMotion* event, gpointer) {
   return FALSE;
 }
 
+// Off our client areas GTK reports no motion, yet GetCursorPos must follow the pointer there as
+// on Windows (a story's choice under the last position seen would stay chosen): while the
+// pointer is out, its position is read from the display.
+gboolean pollPointer(gpointer) {
+  if (!pointerOutside) {
+    pointerPollScheduled = false;
+    return G_SOURCE_REMOVE;
+  }
+  GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
+  GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
+  if (pointer) {
+    int x = 0, y = 0;
+    gdk_device_get_position(pointer, nullptr, &x, &y);
+    notePointer(x, y);
+  }
+  return G_SOURCE_CONTINUE;
+}
+
 gboolean onPointerCrossing(GtkWidget*, GdkEventCrossing* event, gpointer) {
   notePointer(event->x_root, event->y_root);
+  pointerOutside = event->type == GDK_LEAVE_NOTIFY;
+  if (pointerOutside && !pointerPollScheduled) {
+    pointerPollScheduled = true;
+    g_timeout_add(pointerPollMs, pollPointer, nullptr);
+  }
   return FALSE;
+}
+
+// F11 enters and leaves fullscreen. A window manager that knows fullscreen is asked for it; on
+// a desktop without one the window itself covers the monitor.
+void setFullscreen(DesktopWindow* window, bool on) {
+  if (window->fullscreen == on) return;
+  GtkWindow* gtkWindow = GTK_WINDOW(window->window);
+  GdkWindow* toplevel = gtk_widget_get_window(window->window);
+  GdkDisplay* display = gdk_display_get_default();
+  GdkMonitor* monitor = toplevel ? gdk_display_get_monitor_at_window(display, toplevel)
+                                 : gdk_display_get_primary_monitor(display);
+  if (!monitor) monitor = gdk_display_get_monitor(display, 0);
+  if (!monitor) return;
+  GdkRectangle area;
+  gdk_monitor_get_geometry(monitor, &area);
+  bool managed =
+      GDK_IS_X11_DISPLAY(display) && gdk_x11_screen_supports_net_wm_hint(
+                                         gdk_display_get_default_screen(display),
+                                         gdk_atom_intern_static_string("_NET_WM_STATE_FULLSCREEN"));
+  if (on) {
+    UserWindowState state;
+    if (!userWindowState(window->handle, &state)) return;
+    window->wantedX = state.outer.left;
+    window->wantedY = state.outer.top;
+    window->fullscreen = true;
+    fullscreenWindow = window;
+    placePicture(window, area.width, area.height);
+    if (window->menuBar) gtk_widget_hide(window->menuBar);
+    gtk_widget_set_size_request(window->client, area.width, area.height);
+    if (managed) {
+      gtk_window_fullscreen(gtkWindow);
+    } else {
+      gtk_window_move(gtkWindow, area.x, area.y);
+    }
+  } else {
+    window->fullscreen = false;
+    if (fullscreenWindow == window) fullscreenWindow = nullptr;
+    if (managed) gtk_window_unfullscreen(gtkWindow);
+    if (window->menuBar) gtk_widget_show(window->menuBar);
+    // What the story asked for while fullscreen takes effect now.
+    gtk_window_move(gtkWindow, window->wantedX, window->wantedY);
+    fitClientToOuterSize(window);
+  }
+  refreshClientOrigin(window);
+  gtk_widget_queue_draw(window->client);
+}
+
+gboolean onKeyPress(GtkWidget*, GdkEventKey* event, gpointer data) {
+  if (event->keyval != GDK_KEY_F11) return FALSE;
+  DesktopWindow* window = static_cast<DesktopWindow*>(data);
+  setFullscreen(window, !window->fullscreen);
+  return TRUE;
 }
 
 void onMenuItemActivate(GtkMenuItem* item, gpointer data) {
@@ -324,7 +488,7 @@ GtkWidget* buildMenuBar(const MenuResource* resource, DesktopWindow* window) {
 }
 
 GdkPixbuf* iconPixbuf(HICON icon) {
-  WindowPixels pixels;
+  IconPixels pixels;
   if (!icon || !iconPixels(icon, &pixels) || pixels.width <= 0 || pixels.height <= 0) {
     return nullptr;
   }
@@ -334,7 +498,7 @@ GdkPixbuf* iconPixbuf(HICON icon) {
   int rowstride = gdk_pixbuf_get_rowstride(pixbuf);
   for (int y = 0; y < pixels.height; ++y) {
     for (int x = 0; x < pixels.width; ++x) {
-      uint32_t pixel = pixels.pixels[y * pixels.stride + x];
+      uint32_t pixel = pixels.pixels[y * pixels.width + x];
       guchar* p = out + y * rowstride + x * 4;
       p[0] = (pixel >> 16) & 0xFF;
       p[1] = (pixel >> 8) & 0xFF;
@@ -367,6 +531,8 @@ bool gtkCreateWindow(HWND handle, const UserWindowRequest& request) {
   window->wantedOuterWidth = request.width;
   window->wantedOuterHeight = request.height;
   window->extents = {0, 0, 0, 0};
+  window->fullscreen = false;
+  window->pictureFactor = 1;
 
   window->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
@@ -397,6 +563,7 @@ bool gtkCreateWindow(HWND handle, const UserWindowRequest& request) {
   refreshOuter(window);
 
   g_signal_connect(window->window, "delete-event", G_CALLBACK(onDeleteEvent), window);
+  g_signal_connect(window->window, "key-press-event", G_CALLBACK(onKeyPress), window);
   g_signal_connect(window->window, "configure-event", G_CALLBACK(onConfigure), window);
   g_signal_connect_after(window->window, "realize", G_CALLBACK(onWindowRealize), window);
   gtk_widget_add_events(window->window, GDK_POINTER_MOTION_MASK | GDK_STRUCTURE_MASK);
@@ -416,7 +583,10 @@ void gtkWindowDestroyed(HWND handle) {
   DesktopWindow* window = liveWindow(handle);
   if (!window) return;
   window->alive = false;
-  runOnDesktopThread([&] { gtk_widget_destroy(window->window); });
+  runOnDesktopThread([&] {
+    if (fullscreenWindow == window) fullscreenWindow = nullptr;
+    gtk_widget_destroy(window->window);
+  });
 }
 
 void gtkShowWindow(HWND handle, bool show) {
@@ -458,6 +628,11 @@ void gtkMoveWindow(HWND handle, int x, int y, int width, int height) {
   runOnDesktopThread([&] {
     window->wantedOuterWidth = width;
     window->wantedOuterHeight = height;
+    if (window->fullscreen) {
+      window->wantedX = x;
+      window->wantedY = y;
+      return;
+    }
     // With gravity north-west the window manager puts the frame's top-left corner here, so
     // the position is the outer rectangle's, as on Windows. Window managers may keep a window
     // on the screen, and Wayland does not let a program place its windows at all.
@@ -495,4 +670,6 @@ GtkWindow* gtkWindowOf(HWND handle) {
 
 void watchActivation(GtkWidget* toplevel) {
   g_signal_connect(toplevel, "notify::is-active", G_CALLBACK(onActiveChanged), nullptr);
+  g_signal_connect(toplevel, "map", G_CALLBACK(onToplevelMappedOrUnmapped), nullptr);
+  g_signal_connect(toplevel, "unmap", G_CALLBACK(onToplevelMappedOrUnmapped), nullptr);
 }

@@ -1,6 +1,7 @@
 # Desktop tests, labelled e2e and desktop. Each runs on an X display of its own (with-xvfb.sh),
 # so they may run beside each other and beside anything on the developer's display.
 #   desktop_backend        the GTK backend's calls, one by one (GoogleTest)
+#   desktop_gtk_checks     a switch to another program told at once, message box captions
 #   desktop_gtk_<scenario> the GTK player: the demo, a cancelled Open, File > Exit, the close
 #                          box, a second Open, the installed player with stories in and out of
 #                          its folder (desktop_gtk.sh)
@@ -28,6 +29,14 @@ if(NOT WIN32 AND TARGET tv_user_gtk)
                    --gtest_color=no)
   set_tests_properties(desktop_backend PROPERTIES LABELS "e2e;desktop" TIMEOUT 60
                        ENVIRONMENT "${torvane_desktop_environment}")
+  add_executable(test_desktop_gtk_checks "${CMAKE_CURRENT_SOURCE_DIR}/desktop_gtk_checks.cpp")
+  target_link_libraries(test_desktop_gtk_checks PRIVATE tv_user_gtk tv_resources tv_platform
+                        PkgConfig::X11 GTest::gtest_main)
+  add_test(NAME desktop_gtk_checks
+           COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/with-xvfb.sh" $<TARGET_FILE:test_desktop_gtk_checks>
+                   --gtest_color=no)
+  set_tests_properties(desktop_gtk_checks PROPERTIES LABELS "e2e;desktop" TIMEOUT 30
+                       ENVIRONMENT "${torvane_desktop_environment}")
 endif()
 
 # The desktop scenarios of the players: the GTK player here; torvane.exe under Wine, when a
@@ -35,7 +44,7 @@ endif()
 if(NOT WIN32 AND TARGET torvane AND TARGET torvane-run)
   add_executable(e2e_await_picture "${CMAKE_CURRENT_SOURCE_DIR}/await_picture.cpp")
   target_link_libraries(e2e_await_picture PRIVATE PkgConfig::X11 PkgConfig::GDKPIXBUF)
-  foreach(scenario demo cancel exit closebox reopen installed)
+  foreach(scenario demo cancel exit closebox reopen installed hidpi fullscreen)
     add_test(NAME desktop_gtk_${scenario}
              COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/with-xvfb.sh"
                      "${CMAKE_CURRENT_SOURCE_DIR}/desktop_gtk.sh" ${scenario}
@@ -43,6 +52,9 @@ if(NOT WIN32 AND TARGET torvane AND TARGET torvane-run)
     set_tests_properties(desktop_gtk_${scenario} PROPERTIES LABELS "e2e;desktop" TIMEOUT 120
                          ENVIRONMENT "${torvane_desktop_environment}")
   endforeach()
+  # Room for a window twice the usual size.
+  set_property(TEST desktop_gtk_hidpi desktop_gtk_fullscreen APPEND PROPERTY ENVIRONMENT
+               "TORVANE_XVFB_SCREEN=1600x1300")
 endif()
 
 # torvane.exe under Wine: the shipped 32-bit player, or where this machine cannot start 32-bit

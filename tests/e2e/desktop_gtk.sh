@@ -11,6 +11,8 @@
 #   exit      File > Exit while a script runs ends the program with status 0
 #   closebox  the close box while a script runs ends the program with status 0
 #   reopen    a second Open while a script runs starts the script afresh
+#   hidpi     the demo on a desktop scaled by 2 (GDK_SCALE): every picture twice as large
+#   fullscreen F11 and back: the picture scaled by 2 and centred, the story's move kept till after
 #   installed the player installed with cmake --install: a story in a folder of its own, named on
 #             the command line and chosen in the Open dialog, finds its files beside its script;
 #             one inside the player's folder finds them in the player's; a missing one is told
@@ -89,6 +91,18 @@ fi
 
 make_demo_references "$tools/torvane-run" "$tools" "$work" forest
 
+# On a desktop scaled by 2 the picture is shown twice as large, pixel for pixel: the references
+# scaled so (nearest neighbour), clicks and masks given in the story's pixels.
+if [ "$scenario" = hidpi ]; then
+  export GDK_SCALE=2
+  scale=2
+  for picture in "$work"/white.png "$work"/black.png "$work"/step*.png; do
+    convert "$picture" -filter point -resize 200% "$picture"
+  done
+  stars_rect=$(awk -F, '{ print $1*2 "," $2*2 "," $3*2 "," $4*2 }' <<<"$stars_rect")
+  lantern_rect=$(awk -F, '{ print $1*2 "," $2*2 "," $3*2 "," $4*2 }' <<<"$lantern_rect")
+fi
+
 start_player "$tools/torvane"
 focus_player
 poll measure_gtk_client_offsets || fail "no white client area under the menu bar at start-up"
@@ -102,13 +116,16 @@ open_demo() {
 
 title_is() { [ "$(xdotool getwindowname "$main_window")" = "$1" ]; }
 has_icon() { xprop -id "$main_window" _NET_WM_ICON | grep -q "Icon ("; }
-has_no_icon() { ! has_icon; }
+icon_now() { xprop -id "$main_window" _NET_WM_ICON | md5sum; }
+icon_is() { [ "$(icon_now)" = "$1" ]; }
 outer_is() { geometry_of "$main_window" && [ "$geometry_x,$geometry_y,${geometry_w}x$geometry_h" = "$1" ]; }
 
 case "$scenario" in
   demo)
-    # Before any script the client area is the class's white background.
+    # Before any script the client area is the class's white background, and the window shows
+    # the player's own icon.
     await_picture "$work/white.png"
+    poll has_icon || fail "the player's icon was not shown"
     open_demo
     click_to "$work/step1.png"
     poll title_is "$story_title" || fail "the story's caption was not shown"
@@ -121,6 +138,18 @@ case "$scenario" in
     click_to "$work/step5.png"
     move_to_client "$choice1_x" "$choice1_y"
     await_picture "$work/step6.png"
+    # Another program's window comes over the choice and the pointer moves on over it, off the
+    # choice: our window sees no motion, yet the cursor is elsewhere and the highlight goes, as
+    # on Windows.
+    find_client "$main_window"
+    xmessage -geometry 50x80+$((client_x + 40))+$((client_y + 320)) cover &
+    cover_pid=$!
+    await_window xmessage >/dev/null
+    xdotool mousemove $((client_x + 60)) $((client_y + 390))
+    await_picture "$work/step5.png" --mask 30,310,70,100
+    kill "$cover_pid"
+    move_to_client "$choice1_x" "$choice1_y"
+    await_picture "$work/step6.png"
     click_client "$choice1_x" "$choice1_y"
     await_picture "$work/step7.png"
     click_to "$work/step8.png"
@@ -129,6 +158,48 @@ case "$scenario" in
     xdotool windowfocus --sync "$box"
     xdotool key Return
     await_exit 0
+    ;;
+  hidpi)
+    await_picture "$work/white.png"
+    open_demo
+    click_to "$work/step1.png"
+    click_to "$work/step2.png"
+    click_to "$work/step3.png" --mask "$stars_rect" --mask "$lantern_rect"
+    click_to "$work/step4.png"
+    click_to "$work/step5.png"
+    move_to_client "$choice1_x" "$choice1_y"
+    await_picture "$work/step6.png"
+    click_client "$choice1_x" "$choice1_y"
+    await_picture "$work/step7.png"
+    ;;
+  fullscreen)
+    open_demo
+    click_to "$work/step1.png"
+    # F11: the client area (640x456 under the menu bar) twice as large on a 1600x1300 screen,
+    # in the middle of the black; clicks in the story's pixels; the move and size the story asks
+    # for meanwhile (60,40 680x580) wait until the window leaves fullscreen.
+    xdotool key F11
+    poll outer_is "0,0,1600x1300" || fail "F11 did not make the window fullscreen"
+    windowed_top=$client_top
+    scale=2 client_left=160 client_right=160 client_top=194 client_bottom=194
+    for picture in step1 step2 step3 step4 step5 step6; do
+      convert "$work/$picture.png" -filter point -resize 200% "$work/big-$picture.png"
+    done
+    await_picture "$work/big-step1.png"
+    pixel_at 10 10 | grep -qx "0,0,0" || fail "no black around the fullscreen picture"
+    click_to "$work/big-step2.png"
+    outer_is "0,0,1600x1300" || fail "the story's move took the window out of fullscreen"
+    click_to "$work/big-step3.png" --mask 144,96,96,96 --mask 720,500,64,96
+    click_to "$work/big-step4.png"
+    click_to "$work/big-step5.png"
+    move_to_client "$choice1_x" "$choice1_y"
+    await_picture "$work/big-step6.png"
+    # Leaving it, the window is where and as large as the story asked.
+    xdotool key F11
+    poll outer_is "60,40,680x580" || fail "the story's move did not take effect on leaving"
+    scale=1 client_left=0 client_right=0 client_top=$windowed_top client_bottom=0
+    move_to_client "$choice1_x" "$choice1_y"
+    await_picture "$work/step6.png"
     ;;
   cancel)
     open_demo
@@ -165,6 +236,7 @@ case "$scenario" in
     await_exit 0
     ;;
   reopen)
+    start_icon=$(icon_now)
     open_demo
     click_to "$work/step1.png"
     click_to "$work/step2.png"
@@ -172,7 +244,7 @@ case "$scenario" in
     open_demo
     # A new run: title and small icon back to the start's, the window where the old run put it.
     poll title_is "$player_title" || fail "the title was not reset"
-    poll has_no_icon || fail "the icon was not reset"
+    poll icon_is "$start_icon" || fail "the icon was not reset"
     outer_is "60,40,680x580" || fail "the window did not keep its place and size"
     click_to "$work/step1.png"
     click_to "$work/step2.png"

@@ -94,15 +94,17 @@ measure_gtk_client_offsets() {
   client_top=$row client_left=0 client_right=0 client_bottom=0
 }
 
-# Clicks the left button at client coordinates of the player's window.
+# Clicks the left button at client coordinates of the player's window, in the story's pixels:
+# on the screen they are $scale times as large (a scaled desktop, a fullscreen window).
+scale=1
 click_client() {
   find_client "$main_window" || fail "the player's client area is gone"
-  xdotool mousemove $((client_x + $1)) $((client_y + $2)) click 1
+  xdotool mousemove $((client_x + $1 * scale)) $((client_y + $2 * scale)) click 1
 }
 
 move_to_client() {
   find_client "$main_window" || fail "the player's client area is gone"
-  xdotool mousemove $((client_x + $1)) $((client_y + $2))
+  xdotool mousemove $((client_x + $1 * scale)) $((client_y + $2 * scale))
 }
 
 # Waits until the client area shows a 640x480 picture of the virtual screen: unscaled at its

@@ -2,9 +2,11 @@
 # Runs a command on an X display of its own: a private Xvfb with no window manager, so that
 # desktop tests meet neither each other's windows, pointer and focus nor anybody's desktop.
 # Usage: with-xvfb.sh command [arguments...]; the command's exit status is returned.
+# TORVANE_XVFB_SCREEN gives the screen's size (1024x768 unless told).
 set -u
 number_file=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$number_file" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 "${TORVANE_XVFB_SCREEN:-1024x768}x24" -nolisten tcp -noreset \
+  3>"$number_file" >/dev/null 2>&1 &
 xvfb=$!
 cleanup() { kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; rm -f "$number_file"; }
 trap cleanup EXIT

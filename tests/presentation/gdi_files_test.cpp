@@ -86,13 +86,13 @@ TEST(GdiFiles, IconsComeFromIcoFilesAndTheSystem) {
   ASSERT_TRUE(icon);
 #ifndef _WIN32
   EXPECT_EQ(gdiObjectCount(), before + 1);
-  WindowPixels pixels;
+  IconPixels pixels;
   ASSERT_TRUE(iconPixels(icon, &pixels));
   ASSERT_EQ(pixels.width, 16);
   ASSERT_EQ(pixels.height, 16);
   for (int y = 0; y < 16; ++y) {
     for (int x = 0; x < 16; ++x) {
-      ASSERT_EQ(pixels.pixels[y * pixels.stride + x], 0xFF000000u | iconColor(x, y))
+      ASSERT_EQ(pixels.pixels[y * pixels.width + x], 0xFF000000u | iconColor(x, y))
           << x << "," << y;
     }
   }
@@ -123,7 +123,7 @@ TEST(GdiFiles, IconsComeFromIcoFilesAndTheSystem) {
   ASSERT_TRUE(iconPixels(icon, &pixels));
   ASSERT_EQ(pixels.width, 2);
   EXPECT_EQ(pixels.pixels[0], 0xFF102030u);
-  EXPECT_EQ(pixels.pixels[pixels.stride + 1], 0xFFA0B0C0u);
+  EXPECT_EQ(pixels.pixels[pixels.width + 1], 0xFFA0B0C0u);
 #endif
   EXPECT_TRUE(DestroyIcon(icon));
 

@@ -26,9 +26,9 @@ void countChange(HWND window) {
 }
 
 uint32_t surfacePixel(HWND window, int x, int y) {
-  WindowPixels pixels;
+  PixelView pixels;
   if (!lockWindowSurface(window, &pixels)) return 0xDEADBEEF;
-  uint32_t value = pixels.pixels[y * pixels.stride + x];
+  uint32_t value = reinterpret_cast<const uint32_t*>(pixels.top + y * pixels.rowStep)[x];
   unlockWindowSurface(window, false);
   return value;
 }
@@ -82,11 +82,12 @@ TEST(WindowSurfaces, DrawingWhileAnotherThreadResizesKeepsTheSurfaceWhole) {
   ASSERT_TRUE(dc);
   EXPECT_TRUE(BitBlt(dc, 200, 150, 64, 64, picture.dc, 0, 0, SRCCOPY));
   ReleaseDC(window, dc);
-  WindowPixels pixels;
+  PixelView pixels;
   ASSERT_TRUE(lockWindowSurface(window, &pixels));
   EXPECT_EQ(pixels.width, 250);
   EXPECT_EQ(pixels.height, 180);
-  EXPECT_EQ(pixels.pixels[179 * pixels.stride + 249], 0x112233u);  // clipped to the new size
+  EXPECT_EQ(reinterpret_cast<const uint32_t*>(pixels.top + 179 * pixels.rowStep)[249],
+            0x112233u);  // clipped to the new size
   unlockWindowSurface(window, false);
   destroyCanvas(&picture);
   destroyRecordingWindow(window);

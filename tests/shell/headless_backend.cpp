@@ -73,7 +73,7 @@ TEST_F(HeadlessBackend, WindowGeometryFollowsTheFixedNonClientMetrics) {
 
   // Moving resizes the client surface the GDI draws into.
   ASSERT_TRUE(MoveWindow(window, 5, 6, 800, 600, TRUE));
-  WindowPixels pixels;
+  PixelView pixels;
   ASSERT_TRUE(lockWindowSurface(window, &pixels));
   EXPECT_EQ(pixels.width, 800 - 2 * headlessFrameWidth);
   EXPECT_EQ(pixels.height,
