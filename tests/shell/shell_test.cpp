@@ -1,13 +1,17 @@
 // The shell as a user meets it: the real WinMain, window procedure and frame thread on the
-// headless backend, frame by frame on a driven clock. Opening, re-opening and cancelling, every
-// way of closing, activation, repainting at rest, the frame timing at the clock's wrap, the
-// working directory, and the stop of the frame thread inside its own WM_CLOSE.
+// headless backend, frame by frame on a driven clock, as torvane-run runs them. Opening,
+// re-opening and cancelling, every way of closing, activation, repainting at rest, the frame
+// timing at the clock's wrap, the working directory, and the stop of the frame thread inside its
+// own WM_CLOSE. Each test gets the process state of a fresh start and a base directory of its own
+// as the executable's directory.
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,7 +19,6 @@
 #include "interpreter/interpreter.h"
 #include "platform/linux/headless.h"
 #include "platform/linux/layer.h"
-#include "player_harness.h"
 #include "presentation/presentation.h"
 #include "resources/menu.h"
 #include "resources/texts.h"
@@ -24,6 +27,123 @@
 #include "support/test_support.h"
 
 namespace {
+
+
+HANDLE winMainThread = nullptr;
+std::atomic<int> exitCode{-1};  // what WinMain returned
+bool firstFrameOfRun = false;   // the next tick is the first of a new frame thread
+
+DWORD WINAPI runWinMain(LPVOID) {
+  static char commandLine[] = "";
+  exitCode = WinMain(GetModuleHandleA(nullptr), nullptr, commandLine, SW_SHOWDEFAULT);
+  return 0;
+}
+
+std::string cp932Name(const std::string& native) {
+  char absolute[PATH_MAX];
+  std::string name;  // a file that does not exist keeps the name given
+  utf8ToCp932(realpath(native.c_str(), absolute) ? absolute : native, &name);
+  return name;
+}
+
+// Resets the shell's and subsystems' globals to their process start values.
+void resetProgramState() {
+  mainWindow = nullptr;
+  instanceHandle = nullptr;
+  appActive = 1;
+  cleanupDone = 0;
+  workingDirectory[0] = '\0';
+  scriptPath[0] = '\0';
+  frameThread = nullptr;
+  frameThreadStarted = 0;
+  frameStopRequested = false;
+  commandList = nullptr;
+  currentCommand = nullptr;
+  runEnabled = 0;
+  scriptFinished = 0;
+  lastCommandIndex = 0;
+  resetImageSlots();
+  resetTextState();
+}
+
+bool playerEnded();
+
+bool startPlayer(const std::string& base) {
+  headlessReset();
+  resetProgramState();
+  headlessSetModuleFileName(base.empty() ? nullptr : (cp932Name(base) + "/torvane.exe").c_str());
+  headlessDriveClock(true);
+  exitCode = -1;
+  winMainThread = CreateThread(nullptr, 0, runWinMain, nullptr, 0, nullptr);
+  headlessWaitIdle();
+  firstFrameOfRun = false;
+  return mainWindow != nullptr && !playerEnded();
+}
+
+void openThroughMenu(const char* nativePath) {
+  headlessSetOpenFileResult(nativePath ? cp932Name(nativePath).c_str() : nullptr);
+  HANDLE before = frameThread;
+  PostMessageA(mainWindow, WM_COMMAND, IDM_FILE_OPEN, 0);
+  headlessWaitIdle();
+  if (frameThread != before || (nativePath && frameThread)) firstFrameOfRun = true;
+}
+
+void nextFrame() {
+  headlessWaitIdle();
+  // A new thread's first tick waits only for the clock's first step; later ones 31 ms apart.
+  headlessAdvanceClock(firstFrameOfRun ? 0 : framePeriod + 1);
+  firstFrameOfRun = false;
+}
+
+void runFrames(int count) {
+  for (int i = 0; i < count; ++i) nextFrame();
+}
+
+void click() {
+  PostMessageA(mainWindow, WM_LBUTTONDOWN, 1, (10 << 16) | 10);
+  PostMessageA(mainWindow, WM_LBUTTONUP, 0, (10 << 16) | 10);
+}
+
+bool playerEnded() {
+  return winMainThread && WaitForSingleObject(winMainThread, 0) == WAIT_OBJECT_0;
+}
+
+int playerExitCode() {
+  return playerEnded() ? exitCode.load() : -1;
+}
+
+void stopPlayer() {
+  if (winMainThread) {
+    if (!playerEnded()) {
+      PostMessageA(mainWindow, WM_CLOSE, 0, 0);
+      headlessWaitIdle();
+    }
+    headlessDriveClock(false);
+    WaitForSingleObject(winMainThread, INFINITE);
+    CloseHandle(winMainThread);
+    winMainThread = nullptr;
+  }
+  headlessReset();
+  // Whatever a test left in the slots goes now, so that no test sees another's.
+  for (ImageSlot& slot : imageSlots) releaseImage(&slot);
+  // The virtual screen is never marked loaded and lives until the process ends; the tests run
+  // the program many times in one process, so they let it go here.
+  if (virtualScreen.imageDC) {
+    virtualScreen.loaded = 1;
+    releaseImage(&virtualScreen);
+    virtualScreen = ImageSlot{};
+  }
+  releaseSoundSlots();
+  freeCommandList(commandList);
+  resetProgramState();
+}
+
+std::string windowTitleUtf8() {
+  char title[256] = {};
+  GetWindowTextA(mainWindow, title, sizeof title);
+  return cp932ToUtf8(title);
+}
+
 
 std::string scriptText(const std::vector<const char*>& lines) {
   std::string text;
@@ -84,38 +204,65 @@ class Shell : public ::testing::Test {
   std::string startDirectory;
 };
 
-TEST_F(Shell, StartsWithTheTitleAndTheExecutablesDirectoryAndNoRun) {
-  EXPECT_EQ(windowTitleUtf8(), "Torvane ver1.03");
-  EXPECT_EQ(currentDirectory(), base);
-  EXPECT_EQ(frameThreadStarted, 0);
-  RECT client;
-  GetClientRect(mainWindow, &client);
-  EXPECT_LT(client.right, 640);  // 640x480 is the outer size
-  EXPECT_LT(client.bottom, 480);
-}
+// A schedule of what the user does, with checks between: "open" (a.spt, or "open:NAME"),
+// "cancel" (the Open dialog), "click", "f3" (three frames), "idle", "inactive", "active", "cd/"
+// (another current directory), "=TITLE" ("=start" the program's own), "cwd=/" or "cwd=base",
+// "running" (the program has not ended).
+struct ScheduleCase {
+  const char* name;
+  std::vector<const char*> script;
+  const char* schedule;
+};
 
-TEST_F(Shell, AClickBeforeTheRunStartsDoesNotCountButOneAfterTheOpenDoes) {
-  std::string path =
-      write("a.spt", scriptText({"change_window_caption First", "change_window_caption Second"}));
-  click();
-  headlessWaitIdle();
-  openThroughMenu(path.c_str());
-  runFrames(3);
-  EXPECT_EQ(windowTitleUtf8(), "Torvane ver1.03");
+const ScheduleCase scheduleCases[] = {
+    {"start", {}, "=start cwd=base"},
+    // A click before the run does not count, one after the Open does; the run a click enabled
+    // does not carry over to a new run, and a click between the Open and the first tick counts.
+    {"clicks", {"change_window_caption First", "change_window_caption Second"},
+     "click idle open f3 =start click f1 =First f1 =Second open f3 =start click f1 =First"},
+    // A cancelled Open changes nothing, not even the current directory, and the script goes on.
+    {"cancel", {"change_window_caption One", "wait here", "change_window_caption Two"},
+     "open click f3 =One cd/ cancel cwd=/ click f2 =Two"},
+    // A script that cannot be read (a directory) still starts a run, over an empty list.
+    {"unreadable", {"change_window_caption Old"},
+     "open click f2 =Old open:folder.spt =start click f5 =start running"},
+    // Inactive frames run no work; the script resumes where it stood.
+    {"inactive", {"change_window_caption A", "change_window_caption B", "change_window_caption C"},
+     "open click f1 =A inactive f6 =A active f1 =B f1 =C"},
+};
 
-  click();
-  nextFrame();
-  EXPECT_EQ(windowTitleUtf8(), "First");
-  nextFrame();
-  EXPECT_EQ(windowTitleUtf8(), "Second");
-
-  // The run enabled by the old script's click does not carry over to a new run.
-  openThroughMenu(path.c_str());
-  runFrames(3);
-  EXPECT_EQ(windowTitleUtf8(), "Torvane ver1.03");
-  click();  // between the Open and the first tick: that is the run's own first click
-  nextFrame();
-  EXPECT_EQ(windowTitleUtf8(), "First");
+TEST_F(Shell, FollowsTheUserThroughTheSchedule) {
+  mkdir((base + "/folder.spt").c_str(), 0755);
+  for (const ScheduleCase& c : scheduleCases) {
+    SCOPED_TRACE(c.name);
+    stopPlayer();
+    ASSERT_TRUE(startPlayer(base));
+    std::string script = write("a.spt", scriptText(c.script));
+    std::istringstream steps(c.schedule);
+    for (std::string step; steps >> step;) {
+      SCOPED_TRACE(step);
+      if (step == "open") openThroughMenu(script.c_str());
+      if (step.rfind("open:", 0) == 0) openThroughMenu((base + "/" + step.substr(5)).c_str());
+      if (step == "cancel") openThroughMenu(nullptr);
+      if (step == "click") click();
+      if (step[0] == 'f') runFrames(atoi(step.c_str() + 1));
+      if (step == "idle") headlessWaitIdle();
+      if (step == "inactive" || step == "active")
+        PostMessageA(mainWindow, WM_ACTIVATEAPP, step == "active", 0);
+      if (step == "cd/") SetCurrentDirectoryA("/");
+      std::string title = step == "=start" ? "=Torvane ver1.03" : step;
+      if (title[0] == '=') {
+        EXPECT_EQ("=" + windowTitleUtf8(), title);
+      }
+      std::string directory = step == "cwd=base" ? "cwd=" + base : step;
+      if (step.rfind("cwd=", 0) == 0) {
+        EXPECT_EQ("cwd=" + currentDirectory(), directory);
+      }
+      if (step == "running") {
+        EXPECT_FALSE(playerEnded());
+      }
+    }
+  }
 }
 
 TEST_F(Shell, ASecondOpenStopsTheRunAndStartsAFreshOne) {
@@ -159,63 +306,6 @@ TEST_F(Shell, ASecondOpenStopsTheRunAndStartsAFreshOne) {
   EXPECT_EQ(outer.left, 5);
   EXPECT_EQ(outer.right - outer.left, 700);
   EXPECT_EQ(std::string(scriptPath).substr(std::string(scriptPath).size() - 10), "second.spt");
-}
-
-TEST_F(Shell, ACancelledOpenChangesNothingAndTheScriptGoesOn) {
-  std::string path = write(
-      "a.spt", scriptText({"change_window_caption One", "wait here", "change_window_caption Two"}));
-  openThroughMenu(path.c_str());
-  click();
-  runFrames(3);
-  ASSERT_EQ(windowTitleUtf8(), "One");
-  HANDLE thread = frameThread;
-  HDC screen = virtualScreen.imageDC;
-  SetCurrentDirectoryA("/");
-
-  openThroughMenu(nullptr);
-  EXPECT_EQ(frameThread, thread);
-  EXPECT_EQ(virtualScreen.imageDC, screen);
-  EXPECT_EQ(textVisible, 1);
-  EXPECT_EQ(currentDirectory(), "/");  // not made current again
-  click();
-  runFrames(2);
-  EXPECT_EQ(windowTitleUtf8(), "Two");
-}
-
-TEST_F(Shell, AScriptThatCannotBeReadStillStartsARunOverAnEmptyList) {
-  std::string path = write("a.spt", scriptText({"change_window_caption Old"}));
-  openThroughMenu(path.c_str());
-  click();
-  runFrames(2);
-  ASSERT_EQ(windowTitleUtf8(), "Old");
-  std::string unreadable = base + "/folder.spt";  // a directory cannot be read as a file
-  mkdir(unreadable.c_str(), 0755);
-  openThroughMenu(unreadable.c_str());
-  EXPECT_EQ(windowTitleUtf8(), "Torvane ver1.03");
-  EXPECT_EQ(commandList, nullptr);
-  click();
-  runFrames(5);
-  EXPECT_FALSE(playerEnded());
-  EXPECT_EQ(windowTitleUtf8(), "Torvane ver1.03");
-}
-
-TEST_F(Shell, InactiveFramesRunNoWorkAndTheScriptResumesWhereItStood) {
-  std::string path =
-      write("a.spt", scriptText({"change_window_caption A", "change_window_caption B",
-                                 "change_window_caption C"}));
-  openThroughMenu(path.c_str());
-  click();
-  nextFrame();
-  ASSERT_EQ(windowTitleUtf8(), "A");
-  PostMessageA(mainWindow, WM_ACTIVATEAPP, FALSE, 0);
-  runFrames(6);
-  EXPECT_EQ(windowTitleUtf8(), "A");
-  EXPECT_EQ(appActive.load(), 0);
-  PostMessageA(mainWindow, WM_ACTIVATEAPP, TRUE, 0);
-  nextFrame();
-  EXPECT_EQ(windowTitleUtf8(), "B");
-  nextFrame();
-  EXPECT_EQ(windowTitleUtf8(), "C");
 }
 
 TEST_F(Shell, AtRestFramesPresentNothingAndAWindowThatLostItsPictureGetsItBack) {
