@@ -19,8 +19,6 @@ set(torvane_desktop_environment
   "ASAN_OPTIONS=detect_leaks=0")
 
 if(NOT WIN32 AND TARGET tv_user_gtk)
-  find_package(PkgConfig REQUIRED)
-  pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
   add_executable(test_desktop_backend "${CMAKE_CURRENT_SOURCE_DIR}/desktop_backend.cpp")
   target_link_libraries(test_desktop_backend PRIVATE tv_user_gtk tv_resources tv_platform
                         PkgConfig::X11 GTest::gtest)
@@ -41,14 +39,12 @@ endif()
 
 # The desktop scenarios of the players: the GTK player here; torvane.exe under Wine, when a
 # Windows build is at hand. Their pictures come from torvane-run, so they need this build's.
-if(NOT WIN32 AND TARGET torvane AND TARGET torvane-run)
-  add_executable(e2e_await_picture "${CMAKE_CURRENT_SOURCE_DIR}/await_picture.cpp")
-  target_link_libraries(e2e_await_picture PRIVATE PkgConfig::X11 PkgConfig::GDKPIXBUF)
+if(NOT WIN32 AND TARGET torvane AND TARGET e2e_tool)
   foreach(scenario demo cancel exit closebox reopen installed hidpi fullscreen)
     add_test(NAME desktop_gtk_${scenario}
              COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/with-xvfb.sh"
                      "${CMAKE_CURRENT_SOURCE_DIR}/desktop_gtk.sh" ${scenario}
-                     "$<TARGET_FILE_DIR:torvane>" $<TARGET_FILE:e2e_await_picture>)
+                     "$<TARGET_FILE_DIR:torvane>" $<TARGET_FILE:e2e_tool>)
     set_tests_properties(desktop_gtk_${scenario} PROPERTIES LABELS "e2e;desktop" TIMEOUT 120
                          ENVIRONMENT "${torvane_desktop_environment}")
   endforeach()
@@ -65,11 +61,11 @@ set(TORVANE_WIN32_PLAYER "${PROJECT_SOURCE_DIR}/build/windows/tools/torvane.exe"
 set(TORVANE_WIN64_PLAYER "${PROJECT_SOURCE_DIR}/build/win64/tools/torvane.exe" CACHE FILEPATH
     "The 64-bit torvane.exe, for the desktop test where 32-bit programs cannot run")
 # The sanitizer build would only run the same Windows program again.
-if(NOT WIN32 AND TARGET e2e_await_picture AND NOT TORVANE_SANITIZE)
+if(NOT WIN32 AND TARGET e2e_tool AND NOT TORVANE_SANITIZE)
   add_test(NAME desktop_wine
            COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/with-xvfb.sh"
                    "${CMAKE_CURRENT_SOURCE_DIR}/desktop_wine.sh" "${TORVANE_WIN32_PLAYER}"
-                   "$<TARGET_FILE_DIR:torvane>" $<TARGET_FILE:e2e_await_picture>
+                   "$<TARGET_FILE_DIR:torvane>" $<TARGET_FILE:e2e_tool>
                    "${TORVANE_WIN64_PLAYER}")
   set_tests_properties(desktop_wine PROPERTIES LABELS "e2e;desktop;wine" TIMEOUT 180
                        SKIP_RETURN_CODE 77 ENVIRONMENT "${torvane_desktop_environment}")

@@ -4,8 +4,8 @@
 # script waits for a click the client area must equal, pixel for pixel, the picture torvane-run
 # writes for the same point of the same story.
 #
-# Usage: desktop_gtk.sh SCENARIO TOOLS_DIR AWAIT_TOOL
-#   TOOLS_DIR holds torvane, torvane-run and the demo; AWAIT_TOOL is e2e_await_picture.
+# Usage: desktop_gtk.sh SCENARIO TOOLS_DIR E2E_TOOL
+#   TOOLS_DIR holds torvane, torvane-run and the demo; E2E_TOOL is e2e_tool.
 #   demo      the demo story from File > Open to the end message (the first choice's branch)
 #   cancel    an Open dialog over the window, cancelled while a script waits, changes nothing
 #   exit      File > Exit while a script runs ends the program with status 0
@@ -19,7 +19,7 @@
 set -euo pipefail
 scenario=$1
 tools=$(cd "$2" && pwd)
-await_tool=$3
+e2e_tool=$3
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/desktop_lib.sh"
 source "$here/demo_schedule.sh"

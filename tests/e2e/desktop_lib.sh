@@ -110,11 +110,11 @@ move_to_client() {
 # Waits until the client area shows a 640x480 picture of the virtual screen: unscaled at its
 # top-left corner, the window's white background where the client area is larger. Options after
 # the picture: "--mask X,Y,W,H" leaves a rectangle out (it animates, or Wine draws its text),
-# "--red X,Y,W,H" also wants a red (highlighted) choice there. $await_tool does the looking.
+# "--red X,Y,W,H" also wants a red (highlighted) choice there. "e2e_tool await" does the looking.
 await_picture() {
   local picture=$1
   shift
-  "$await_tool" "$main_window" "$client_top" "$client_left" "$client_right" "$client_bottom" \
+  "$e2e_tool" await "$main_window" "$client_top" "$client_left" "$client_right" "$client_bottom" \
     "$picture" "$timeout_seconds" --save "$work/last-shot.png" "$@" ||
     { last_shot="$work/last-shot.png"; fail "the client area never showed $(basename "$picture")"; }
 }
@@ -128,7 +128,7 @@ click_until() {
   shift 3
   for attempt in $(seq 1 8); do
     click_client "$x" "$y"
-    if "$await_tool" "$main_window" "$client_top" "$client_left" "$client_right" \
+    if "$e2e_tool" await "$main_window" "$client_top" "$client_left" "$client_right" \
       "$client_bottom" "$picture" 3 "$@" 2>/dev/null; then
       return 0
     fi

@@ -6,14 +6,14 @@
 # one message is not taken for another); the choice under the cursor must turn red. It takes the
 # second choice's branch, with text_show and jmp, which the GTK scenario does not.
 #
-# Usage: desktop_wine.sh PLAYER_EXE TOOLS_DIR AWAIT_TOOL [PLAYER64_EXE]
+# Usage: desktop_wine.sh PLAYER_EXE TOOLS_DIR E2E_TOOL [PLAYER64_EXE]
 #   PLAYER_EXE is the shipped 32-bit torvane.exe beside its demo (the windows build's tools
-#   folder), TOOLS_DIR a Linux build's tools folder (torvane-run and the same demo), AWAIT_TOOL
-#   e2e_await_picture. Where this machine cannot start 32-bit programs, PLAYER64_EXE (the win64
+#   folder), TOOLS_DIR a Linux build's tools folder (torvane-run and the same demo), E2E_TOOL
+#   e2e_tool. Where this machine cannot start 32-bit programs, PLAYER64_EXE (the win64
 #   build's, the same sources) is played under 64-bit Wine instead.
 set -euo pipefail
 tools=$(cd "$2" && pwd)
-await_tool=$3
+e2e_tool=$3
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/desktop_lib.sh"
 source "$here/demo_schedule.sh"
@@ -120,7 +120,7 @@ click_to "$work/step3.png" --mask "$stars_rect" --mask "$lantern_rect"
 # only at the next input would be seen a few times at most. The click's own messages have Wine
 # show a few frames, so watching starts a second after it.
 sleep 1
-read -r changes looks < <("$await_tool" "$main_window" "$client_top" "$client_left" \
+read -r changes looks < <("$e2e_tool" await "$main_window" "$client_top" "$client_left" \
   "$client_right" "$client_bottom" "$work/step3.png" 2 --changes "$stars_rect")
 echo "the star strip changed on screen $changes times in 2 s ($looks looks)"
 needed=$((looks / 3 < 32 ? looks / 3 : 32))

@@ -4,9 +4,7 @@
 #   TORVANE_UPDATE_EXPECTED=1 ctest -L e2e -R story
 # and look at the new PNGs before committing them.
 
-if(NOT WIN32 AND TARGET torvane-run)
-  add_executable(e2e_tool "${CMAKE_CURRENT_SOURCE_DIR}/e2e_tool.cpp")
-  target_link_libraries(e2e_tool PRIVATE PkgConfig::GDKPIXBUF)
+if(TARGET e2e_tool)
 
   # torvane_story_test(name exit-status torvane-run options...)
   function(torvane_story_test name status)

@@ -9,7 +9,9 @@ shift 6
 
 rm -rf "$work"
 mkdir -p "$work/assets" "$work/first" "$work/second"
-"$tool" assets "$story" "$work/assets" || exit 1
+# The script as the player reads scripts: CP932 with CR LF.
+iconv -f UTF-8 -t CP932 "$story" | sed 's/$/\r/' >"$work/assets/story.spt" &&
+  "$tool" assets "$work/assets" || exit 1
 for run in first second; do
   (cd "$work/$run" && "$runner" --base "$work/assets" --log log.jsonl "$@" "$work/assets/story.spt")
   got=$?

@@ -137,36 +137,36 @@ void placeCursor(HWND window, int clientX, int clientY) {
   SetCursorPos(point.x, point.y);
 }
 
-std::string cp932(const char* utf8) {
 #ifdef _WIN32
-  int wideLength = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+// Bytes of one code page as another, through UTF-16.
+std::string recode(const std::string& bytes, UINT from, UINT to) {
+  int wideLength = MultiByteToWideChar(from, 0, bytes.data(), (int)bytes.size(), nullptr, 0);
   std::wstring wide(wideLength, L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8, -1, &wide[0], wideLength);
-  int length = WideCharToMultiByte(932, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string bytes(length, '\0');
-  WideCharToMultiByte(932, 0, wide.c_str(), -1, &bytes[0], length, nullptr, nullptr);
-  bytes.resize(length > 0 ? length - 1 : 0);
-  return bytes;
-#else
-  std::string bytes;
-  utf8ToCp932(utf8, &bytes);
-  return bytes;
-#endif
+  MultiByteToWideChar(from, 0, bytes.data(), (int)bytes.size(), &wide[0], wideLength);
+  int length = WideCharToMultiByte(to, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+  std::string out(length, '\0');
+  WideCharToMultiByte(to, 0, wide.data(), wideLength, &out[0], length, nullptr, nullptr);
+  return out;
+}
+
+std::string cp932(const char* utf8) {
+  return recode(utf8, CP_UTF8, 932);
 }
 
 std::string utf8FromCp932(const std::string& bytes) {
-#ifdef _WIN32
-  int wideLength = MultiByteToWideChar(932, 0, bytes.data(), (int)bytes.size(), nullptr, 0);
-  std::wstring wide(wideLength, L'\0');
-  MultiByteToWideChar(932, 0, bytes.data(), (int)bytes.size(), &wide[0], wideLength);
-  int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-  std::string text(length, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, &text[0], length, nullptr, nullptr);
-  return text;
-#else
-  return cp932ToUtf8(bytes.data(), bytes.size());
-#endif
+  return recode(bytes, 932, CP_UTF8);
 }
+#else
+std::string cp932(const char* utf8) {
+  std::string bytes;
+  utf8ToCp932(utf8, &bytes);
+  return bytes;
+}
+
+std::string utf8FromCp932(const std::string& bytes) {
+  return cp932ToUtf8(bytes.data(), bytes.size());
+}
+#endif
 
 std::string testDataPath(const char* relative) {
   std::string path = std::string(TORVANE_TEST_DATA) + "/" + relative;
@@ -204,11 +204,7 @@ std::string tempDirectory() {
 }
 
 std::string writeTempFile(const char* name, const std::string& bytes) {
-#ifdef _WIN32
-  std::string path = tempDirectory() + "\\" + name;
-#else
-  std::string path = tempDirectory() + "/" + name;
-#endif
+  std::string path = (std::filesystem::path(tempDirectory()) / name).string();
   FILE* file = fopen(path.c_str(), "wb");
   if (file) {
     fwrite(bytes.data(), 1, bytes.size(), file);
@@ -222,18 +218,18 @@ void putLe(std::string& out, uint32_t value, int bytes) {
 }
 
 std::string bmpFile(int width, int height, const std::function<COLORREF(int x, int y)>& pixel) {
-  int rowBytes = (width * 3 + 3) & ~3;
+  int padding = (4 - width * 3 % 4) % 4, imageBytes = (width * 3 + padding) * height;
   std::string file = "BM";
-  putLe(file, 54 + rowBytes * height, 4), putLe(file, 0, 4), putLe(file, 54, 4);  // file header
-  putLe(file, 40, 4), putLe(file, width, 4), putLe(file, height, 4), putLe(file, 1, 2);
-  putLe(file, 24, 2), putLe(file, 0, 4), putLe(file, rowBytes * height, 4);
+  putLe(file, 54 + imageBytes, 4), putLe(file, 0, 4), putLe(file, 54, 4), putLe(file, 40, 4);
+  putLe(file, width, 4), putLe(file, height, 4), putLe(file, 1, 2), putLe(file, 24, 2);
+  putLe(file, 0, 4), putLe(file, imageBytes, 4);
   file.resize(54, '\0');
   for (int y = height - 1; y >= 0; --y) {  // bottom-up
     for (int x = 0; x < width; ++x) {
       COLORREF c = pixel(x, y);
       putLe(file, GetBValue(c) | GetGValue(c) << 8 | GetRValue(c) << 16, 3);
     }
-    file.resize(file.size() + rowBytes - width * 3, '\0');
+    file.append(padding, '\0');
   }
   return file;
 }
