@@ -35,6 +35,7 @@ struct RecordedMessage {
 // A top-level window of the calling thread whose procedure records every message it gets and
 // does not close on WM_CLOSE (the default handling of everything else).
 HWND createRecordingWindow();
+LRESULT CALLBACK recordingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void destroyRecordingWindow(HWND window);
 std::vector<RecordedMessage> recordedMessages();  // of every recording window, in order
 int countRecorded(UINT message);
