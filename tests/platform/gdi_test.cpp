@@ -273,9 +273,9 @@ struct Shape {
 // Compatible bitmaps take the depth of their reference DC and start black; GetObjectA describes
 // each kind; SelectObject hands back the previous bitmap and a bitmap lives in one DC only.
 TEST(GdiObjects, ShapesSelectionAndCount) {
-  int before = gdiObjectCount();
   HWND window = createRecordingWindow();
   HDC windowDC = GetDC(window), screenDC = GetDC(nullptr);
+  int before = gdiObjectCount();
   HDC first = CreateCompatibleDC(windowDC), second = CreateCompatibleDC(nullptr);
   HBITMAP fromFreshMemory = CreateCompatibleBitmap(first, 5, 3);
   HBITMAP fromWindow = CreateCompatibleBitmap(windowDC, 5, 3);
@@ -310,11 +310,12 @@ TEST(GdiObjects, ShapesSelectionAndCount) {
   for (int i = 0; i < 5; ++i) DeleteObject(shapes[i].bitmap);
   DeleteDC(first);
   DeleteDC(second);
+  EXPECT_EQ(gdiObjectCount(), before);
   ReleaseDC(nullptr, screenDC);
   ReleaseDC(window, windowDC);
   destroyRecordingWindow(window);
-  EXPECT_EQ(gdiObjectCount(), before);
 #ifndef _WIN32
+  before = gdiObjectCount();  // each DC and bitmap is one object
   HDC dc = CreateCompatibleDC(nullptr);
   HBITMAP bitmap = CreateBitmap(4, 4, 1, 1, nullptr);
   HGDIOBJ old = SelectObject(dc, bitmap);
@@ -322,6 +323,7 @@ TEST(GdiObjects, ShapesSelectionAndCount) {
   SelectObject(dc, old);
   DeleteObject(bitmap);
   DeleteDC(dc);
+  EXPECT_EQ(gdiObjectCount(), before);
 #endif
 }
 

@@ -23,7 +23,6 @@ LRESULT CALLBACK answeringProc(HWND window, UINT message, WPARAM wParam, LPARAM 
   if (message == answerPlusOne) return (LRESULT)(wParam + 1);
   if (message == answeredEarly) {
     BOOL replied = ReplyMessage(99);
-    if (replied && ReplyMessage(98)) return 1;  // a second answer is a fault
     DWORD start = timeGetTime();
     while (replied && !senderWentOn && timeGetTime() - start < 5000) Sleep(1);
     handlingWentOn = senderWentOn.load();
