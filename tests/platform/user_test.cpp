@@ -103,17 +103,21 @@ TEST_F(Windows, ClassesRegisterOnceAndWindowsNeedOne) {
   EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr,
                             nullptr),
             nullptr);
-  EXPECT_EQ(GetLastError(), 1407u);  // ERROR_CANNOT_FIND_WND_CLASS
+  // ERROR_CANNOT_FIND_WND_CLASS; Wine says ERROR_CLASS_DOES_NOT_EXIST.
+  EXPECT_TRUE(GetLastError() == 1407u || GetLastError() == 1411u) << GetLastError();
   HWND byAtom = answering();
   ASSERT_TRUE(byAtom);
+#ifndef _WIN64
   EXPECT_EQ(GetWindowLongA(byAtom, GWL_HINSTANCE), (LONG)(intptr_t)GetModuleHandleA(nullptr));
+#endif
   DestroyWindow(byAtom);
 
-  ASSERT_TRUE(SetWindowTextA(window, "\x95\x5C"));  // a trail byte 0x5C
+  ASSERT_TRUE(SetWindowTextA(window, "a\x95\x5C"));  // a trail byte 0x5C
   char title[8];
-  EXPECT_EQ(GetWindowTextA(window, title, sizeof title), 2);
-  EXPECT_STREQ(title, "\x95\x5C");
-  EXPECT_EQ(GetWindowTextA(window, title, 2), 1);  // cut to the buffer
+  EXPECT_EQ(GetWindowTextA(window, title, sizeof title), 3);
+  EXPECT_STREQ(title, "a\x95\x5C");
+  EXPECT_EQ(GetWindowTextA(window, title, 3), 1);  // cut to the buffer at a whole character
+  EXPECT_STREQ(title, "a");
   HICON icon = LoadIconA(nullptr, IDI_APPLICATION);
   EXPECT_EQ(SendMessageA(window, WM_SETICON, ICON_SMALL, (LPARAM)icon), 0);
   EXPECT_EQ(SendMessageA(window, WM_SETICON, ICON_SMALL, 0), (LRESULT)icon);
@@ -125,7 +129,7 @@ TEST_F(Windows, ClassesRegisterOnceAndWindowsNeedOne) {
 }
 
 TEST_F(Windows, PostedComeBeforeQuitAndQuitBeforePaint) {
-  InvalidateRect(window, nullptr, TRUE);
+  InvalidateRect(window, nullptr, FALSE);  // no WM_ERASEBKGND on Windows
   PostMessageA(window, WM_USER + 3, 0, 0);
   PostQuitMessage(7);
   MSG msg;
@@ -228,10 +232,9 @@ TEST(Kernel, ClockLeadBytesModuleNameAndDirectory) {
   DWORD length = GetModuleFileNameA(nullptr, name, sizeof name);
   ASSERT_GT(length, 0u);
   EXPECT_EQ(strlen(name), length);
-  // Too small a buffer: cut to size - 1, terminated, the size returned.
-  EXPECT_EQ(GetModuleFileNameA(nullptr, name, 4), 4u);
-  EXPECT_EQ(strlen(name), 3u);
-  EXPECT_EQ(GetLastError(), 122u);  // ERROR_INSUFFICIENT_BUFFER
+  std::string whole = name;
+  EXPECT_EQ(GetModuleFileNameA(nullptr, name, 4), 4u);  // too small a buffer: its size
+  EXPECT_EQ(std::string(name, 3), whole.substr(0, 3));
 
   char before[512], after[512];
   DWORD size = GetCurrentDirectoryA(sizeof before, before);

@@ -105,7 +105,12 @@ TEST_F(Headless, OpenDialogAndModuleNameAnswerWhatTheTestSet) {
   headlessSetOpenFileResult("C:\\0123456789\\x.spt");  // 19 bytes do not fit 16
   EXPECT_FALSE(GetOpenFileNameA(&dialog));
 
+  // Too small a buffer: cut to size - 1 and terminated, as Windows since Vista does (Wine keeps
+  // the older unterminated cut).
   char name[512];
+  EXPECT_EQ(GetModuleFileNameA(nullptr, name, 4), 4u);
+  EXPECT_EQ(strlen(name), 3u);
+  EXPECT_EQ(GetLastError(), 122u);  // ERROR_INSUFFICIENT_BUFFER
   headlessSetModuleFileName("C:\\\x95\x5C\\\x95\x5C.exe");
   EXPECT_EQ(GetModuleFileNameA(nullptr, name, sizeof name), 12u);
   EXPECT_STREQ(name, "C:\\\x95\x5C\\\x95\x5C.exe");
