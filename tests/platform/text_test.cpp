@@ -62,6 +62,9 @@ TEST_F(Text, DefaultFontIsTheFixedPitchSystemFont) {
     ASSERT_TRUE(GetTextExtentPoint32A(canvas.dc, text.data(), int(text.size()), &size));
     EXPECT_EQ(size.cx * 100 + size.cy, c.width * 100 + 18) << c.utf8;
   }
+  SIZE empty = {5, 5};
+  EXPECT_TRUE(GetTextExtentPoint32A(canvas.dc, "", 0, &empty));
+  EXPECT_EQ(empty.cx, 0);
 }
 
 // Where lines break, as the ink of each line shows it: how many character cells it reaches.

@@ -141,6 +141,8 @@ TEST_F(Windows, PostedComeBeforeQuitAndQuitBeforePaint) {
   EXPECT_EQ(msg.wParam, 7u);
   ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(msg.message, (UINT)WM_PAINT);
+  EXPECT_EQ(msg.hwnd, window);
+  EXPECT_EQ(msg.wParam * 10 + msg.lParam, 0u);
   DispatchMessageA(&msg);  // the default handling validates
   EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_NOREMOVE));
   EXPECT_EQ(recordedOrder(), (std::vector<UINT>{WM_USER + 3, WM_PAINT}));
