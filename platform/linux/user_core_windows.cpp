@@ -335,8 +335,16 @@ int GetWindowTextA(HWND window, LPSTR buffer, int bufferSize) {
     buffer[0] = '\0';
     return 0;
   }
-  int length = std::min((int)record->state.title.size(), bufferSize - 1);
-  memcpy(buffer, record->state.title.data(), length);
+  // A title cut to the buffer ends at a whole character, as Windows cuts it: half a double-byte
+  // character would join whatever the caller appends into another one.
+  const std::string& title = record->state.title;
+  int room = std::min((int)title.size(), bufferSize - 1), length = 0;
+  while (length < room) {
+    int step = IsDBCSLeadByte((BYTE)title[length]) && length + 1 < (int)title.size() ? 2 : 1;
+    if (length + step > room) break;
+    length += step;
+  }
+  memcpy(buffer, title.data(), length);
   buffer[length] = '\0';
   return length;
 }

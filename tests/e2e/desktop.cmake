@@ -1,6 +1,6 @@
 # Desktop tests, labelled e2e and desktop. Each runs on an X display of its own (with-xvfb.sh),
 # so they may run beside each other and beside anything on the developer's display.
-#   desktop_backend        the GTK backend's calls, one by one (GoogleTest)
+#   platform_gtk           the platform contract on the GTK backend, with what only GTK shows
 #   desktop_gtk_checks     a switch to another program told at once, message box captions
 #   desktop_gtk_<scenario> the GTK player: the demo, a cancelled Open, File > Exit, the close
 #                          box, a second Open, the installed player with stories in and out of
@@ -8,7 +8,7 @@
 #   desktop_wine           torvane.exe under Wine (desktop_wine.sh; skipped without a Windows build)
 # and, labelled e2e only, demo_story (the demo played headless), install (cmake --install) and
 # package (the Debian package).
-# Timeouts are a few times the usual time with the sanitizers: the backend 6 s, a GTK scenario up
+# Timeouts are a few times the usual time with the sanitizers: the platform suite 15 s, a GTK scenario up
 # to 30 s, the Wine scenario 15 s (more with a cold prefix: each wait inside may take 40 s),
 # install 2 s (it plays the installed demo), package 30 s, demo_story 15 s.
 
@@ -19,13 +19,22 @@ set(torvane_desktop_environment
   "ASAN_OPTIONS=detect_leaks=0")
 
 if(NOT WIN32 AND TARGET tv_user_gtk)
-  add_executable(test_desktop_backend "${CMAKE_CURRENT_SOURCE_DIR}/desktop_backend.cpp")
-  target_link_libraries(test_desktop_backend PRIVATE tv_user_gtk tv_resources tv_platform
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
+  file(GLOB contract CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/tests/platform/*.cpp"
+       "${PROJECT_SOURCE_DIR}/tests/platform/gtk/*.cpp")
+  add_executable(test_platform_gtk ${contract} ${torvane_canvas_sources}
+                 "${PROJECT_SOURCE_DIR}/tests/support/test_support.cpp")
+  target_include_directories(test_platform_gtk PRIVATE "${PROJECT_SOURCE_DIR}/tests"
+                             "${PROJECT_SOURCE_DIR}")
+  target_compile_definitions(test_platform_gtk PRIVATE
+                             TORVANE_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data")
+  target_link_libraries(test_platform_gtk PRIVATE tv_user_gtk tv_resources tv_platform
                         PkgConfig::X11 GTest::gtest)
-  add_test(NAME desktop_backend
-           COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/with-xvfb.sh" $<TARGET_FILE:test_desktop_backend>
+  add_test(NAME platform_gtk
+           COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/with-xvfb.sh" $<TARGET_FILE:test_platform_gtk>
                    --gtest_color=no)
-  set_tests_properties(desktop_backend PROPERTIES LABELS "e2e;desktop" TIMEOUT 60
+  set_tests_properties(platform_gtk PROPERTIES LABELS "platform;desktop" TIMEOUT 90
                        ENVIRONMENT "${torvane_desktop_environment}")
   add_executable(test_desktop_gtk_checks "${CMAKE_CURRENT_SOURCE_DIR}/desktop_gtk_checks.cpp")
   target_link_libraries(test_desktop_gtk_checks PRIVATE tv_user_gtk tv_resources tv_platform

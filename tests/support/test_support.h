@@ -35,6 +35,7 @@ struct RecordedMessage {
 // A top-level window of the calling thread that records every message it gets (all recording
 // windows into one list, in order) and does not close on WM_CLOSE.
 HWND createRecordingWindow();
+LRESULT CALLBACK recordingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void destroyRecordingWindow(HWND window);
 std::vector<RecordedMessage> recordedMessages();
 int countRecorded(UINT message);

@@ -1,7 +1,7 @@
-// The GTK desktop backend against the Windows behaviour the player relies on, on a real (virtual)
-// X display without a window manager: the window and its menu, messages posted, sent across
-// threads and while dialogs are up, the client area showing the window's surface, the cursor in
-// client coordinates, moving, icons, activation and the two dialogs.
+// What only the GTK backend can show, on a private X display without a window manager: the menu
+// bar and its commands, real pointer clicks, what the screen shows of the client area, GTK's
+// geometry after moves, icons, the close box, activation and the two dialogs. Its main starts
+// the desktop for the platform contract linked into the same program.
 // GoogleTest before Xlib, whose macros (None, Bool) would break GoogleTest's own names.
 #include <gtest/gtest.h>
 #include <X11/Xlib.h>
@@ -13,7 +13,6 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,61 +20,18 @@
 #include "platform/linux/layer.h"
 #include "platform/linux/user_gtk.h"
 #include "platform/windows_api.h"
+#include "support/test_support.h"
 #include "resources/menu.h"
 #include "resources/texts.h"
 
 namespace {
 
-struct Seen {
-  UINT message;
-  WPARAM wParam;
-  LPARAM lParam;
-  std::thread::id thread;
-};
-
-std::mutex seenLock;
-std::vector<Seen> seen;
-bool keepOnClose = false;                    // WM_CLOSE is only recorded, the window stays
-constexpr UINT answeredEarly = WM_USER + 5;  // answered with ReplyMessage(42) at once
-std::atomic<bool> senderWentOn{false};
-std::atomic<bool> handlingWentOn{false};
-
-LRESULT CALLBACK recordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  {
-    std::lock_guard<std::mutex> guard(seenLock);
-    seen.push_back({message, wParam, lParam, std::this_thread::get_id()});
-  }
-  if (message == WM_CLOSE && keepOnClose) return 0;
-  if (message == answeredEarly) {
-    EXPECT_TRUE(ReplyMessage(42));
-    EXPECT_FALSE(ReplyMessage(43));  // answered already
-    DWORD start = timeGetTime();
-    while (!senderWentOn && timeGetTime() - start < 5000) Sleep(1);
-    handlingWentOn = senderWentOn.load();
-    return 7;  // too late: the sender has its answer
-  }
-  return DefWindowProcA(window, message, wParam, lParam);
-}
-
-int countSeen(UINT message) {
-  std::lock_guard<std::mutex> guard(seenLock);
-  int count = 0;
-  for (const Seen& s : seen) count += s.message == message;
-  return count;
-}
-
-bool lastSeen(UINT message, Seen* out) {
-  std::lock_guard<std::mutex> guard(seenLock);
-  for (auto it = seen.rbegin(); it != seen.rend(); ++it) {
+bool lastSeen(UINT message, RecordedMessage* out) {
+  std::vector<RecordedMessage> all = recordedMessages();
+  for (auto it = all.rbegin(); it != all.rend(); ++it) {
     if (it->message == message) return *out = *it, true;
   }
   return false;
-}
-
-std::string cp932Of(const char* utf8) {
-  std::string out;
-  EXPECT_TRUE(utf8ToCp932(utf8, &out)) << utf8;
-  return out;
 }
 
 // Dispatches messages, as a message loop does, until done() or a few seconds have passed.
@@ -177,7 +133,7 @@ class DesktopBackend : public ::testing::Test {
     registered = true;
     WNDCLASSA windowClass = {};
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = recordingProc;
+    windowClass.lpfnWndProc = recordingWindowProc;
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
@@ -188,11 +144,7 @@ class DesktopBackend : public ::testing::Test {
   }
 
   void SetUp() override {
-    {
-      std::lock_guard<std::mutex> guard(seenLock);
-      seen.clear();
-    }
-    keepOnClose = false;
+    clearRecordedMessages();
     window = CreateWindowExA(0, "torvanedesktoptest", windowTitle,
                              WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
                              CW_USEDEFAULT, CW_USEDEFAULT, 640, 480, nullptr, nullptr,
@@ -231,7 +183,7 @@ TEST(MenuResource, TextsAreTheRcSpellingsInCp932AndFoundWithoutRegardToCase) {
     EXPECT_EQ(entry.commandId, ids[i]) << i;
     EXPECT_EQ(entry.text == nullptr, entry.utf8 == nullptr) << i;
     if (entry.text) {
-      EXPECT_EQ(std::string(entry.text), cp932Of(entry.utf8)) << i;
+      EXPECT_EQ(std::string(entry.text), cp932(entry.utf8)) << i;
     }
   }
   EXPECT_EQ(findMenuResource("MENU"), menu);
@@ -306,11 +258,10 @@ TEST_F(DesktopBackend, MenuItemsPostTheirCommands) {
   gtk_menu_item_activate(open);
   gtk_menu_item_activate(exit);
   // Posted, not sent: nothing reaches the window before the message loop takes it.
-  EXPECT_EQ(countSeen(WM_COMMAND), 0);
-  ASSERT_TRUE(runUntil([] { return countSeen(WM_COMMAND) == 2; }));
-  std::lock_guard<std::mutex> guard(seenLock);
+  EXPECT_EQ(countRecorded(WM_COMMAND), 0);
+  ASSERT_TRUE(runUntil([] { return countRecorded(WM_COMMAND) == 2; }));
   std::vector<WPARAM> commands;
-  for (const Seen& s : seen) {
+  for (const RecordedMessage& s : recordedMessages()) {
     if (s.message == WM_COMMAND) commands.push_back(s.wParam);
   }
   EXPECT_EQ(commands, (std::vector<WPARAM>{IDM_FILE_OPEN, IDM_FILE_EXIT}));
@@ -319,8 +270,9 @@ TEST_F(DesktopBackend, MenuItemsPostTheirCommands) {
 TEST_F(DesktopBackend, ClicksArriveInClientCoordinatesAndTheCursorOnEveryThread) {
   clickAt(window, {37, 52}, 1);
   clickAt(window, {37, 52}, 3);
-  ASSERT_TRUE(runUntil([] { return countSeen(WM_LBUTTONDOWN) == 1 && countSeen(WM_RBUTTONDOWN); }));
-  Seen click;
+  ASSERT_TRUE(runUntil(
+      [] { return countRecorded(WM_LBUTTONDOWN) == 1 && countRecorded(WM_RBUTTONDOWN); }));
+  RecordedMessage click;
   ASSERT_TRUE(lastSeen(WM_LBUTTONDOWN, &click));
   EXPECT_EQ(LOWORD(click.lParam), 37);
   EXPECT_EQ(HIWORD(click.lParam), 52);
@@ -328,7 +280,7 @@ TEST_F(DesktopBackend, ClicksArriveInClientCoordinatesAndTheCursorOnEveryThread)
   // The menu bar is no client area: a click there is no WM_LBUTTONDOWN.
   clickAt(window, {300, -5}, 1);
   pump(200);
-  EXPECT_EQ(countSeen(WM_LBUTTONDOWN), 1);
+  EXPECT_EQ(countRecorded(WM_LBUTTONDOWN), 1);
 
   POINT target = {123, 45};
   ClientToScreen(window, &target);
@@ -383,65 +335,13 @@ TEST_F(DesktopBackend, ClientAreaShowsTheSurfaceUnscaledAndAgainAfterADialogCove
   EXPECT_TRUE(runUntil([&] { return screenPixel(window, cx, cy) == 0x0000FFu; }));
 }
 
-TEST_F(DesktopBackend, MessagesSentFromAnotherThreadRunOnTheWindowsThread) {
-  std::atomic<LRESULT> result{-1};
-  std::thread sender([&] {
-    std::string text = cp932Of("タイトル");
-    result = SendMessageA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-  });
-  ASSERT_TRUE(runUntil([&] { return result != -1; }));
-  sender.join();
-  EXPECT_EQ(result, TRUE);
-  Seen setText;
-  ASSERT_TRUE(lastSeen(WM_SETTEXT, &setText));
-  EXPECT_EQ(setText.thread, std::this_thread::get_id());
-  EXPECT_STREQ(gtk_window_get_title(gtkWindowOf(window)), "タイトル");
-
-  // Waiting for a thread with MsgWaitForMultipleObjects handles what it sends meanwhile.
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](LPVOID target) -> DWORD {
-        SendMessageA(static_cast<HWND>(target), WM_USER + 2, 0, 0);
-        return 0;
-      },
-      window, 0, nullptr);
-  ASSERT_NE(thread, nullptr);
-  DWORD start = timeGetTime();
-  for (DWORD wait;
-       (wait = MsgWaitForMultipleObjects(1, &thread, FALSE, 5000, QS_ALLINPUT)) != WAIT_OBJECT_0;) {
-    ASSERT_EQ(wait, WAIT_OBJECT_0 + 1);
-    ASSERT_LT(timeGetTime() - start, 5000u);
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-  }
-  CloseHandle(thread);
-  EXPECT_EQ(countSeen(WM_USER + 2), 1);
-}
-
-TEST_F(DesktopBackend, ReplyMessageLetsTheSenderGoOnWhileHandlingContinues) {
-  EXPECT_FALSE(ReplyMessage(1));  // nothing sent is being handled
-  std::atomic<LRESULT> result{-1};
-  std::thread sender([&] {
-    result = SendMessageA(window, answeredEarly, 0, 0);
-    senderWentOn = true;
-  });
-  ASSERT_TRUE(runUntil([&] { return countSeen(answeredEarly) == 1 && result != -1; }));
-  sender.join();
-  EXPECT_EQ(result, 42);
-  EXPECT_TRUE(handlingWentOn);
-  // A message sent by the window's own thread is no message of another thread.
-  senderWentOn = true;
-  SendMessageA(window, WM_USER + 6, 0, 0);
-  EXPECT_FALSE(ReplyMessage(1));
-}
-
 // A message box, called on the window's thread or on another (then it runs on the window's
 // thread and blocks only its caller), keeps handling what other threads send while it is up.
 TEST_F(DesktopBackend, MessageBoxesHandleSentMessagesAndBlockOnlyTheirCaller) {
   for (bool fromOtherThread : {false, true}) {
     SCOPED_TRACE(fromOtherThread ? "box from another thread" : "box from the window's thread");
     const UINT probe = WM_USER + 7;
-    int before = countSeen(probe);
+    int before = countRecorded(probe);
     std::atomic<int> answer{-1};
     std::atomic<bool> sent{false};
     std::thread sender;
@@ -479,10 +379,7 @@ TEST_F(DesktopBackend, MessageBoxesHandleSentMessagesAndBlockOnlyTheirCaller) {
     }
     sender.join();
     EXPECT_EQ(answer, IDOK);
-    EXPECT_EQ(countSeen(probe), before + 1);
-    Seen user;
-    ASSERT_TRUE(lastSeen(probe, &user));
-    EXPECT_EQ(user.thread, std::this_thread::get_id());
+    EXPECT_EQ(countRecorded(probe), before + 1);
   }
 }
 
@@ -572,44 +469,13 @@ TEST_F(DesktopBackend, SmallIconIsShownAndANullIconClearsIt) {
   DestroyIcon(icon);
 }
 
-TEST_F(DesktopBackend, CloseBoxPostsCloseAndDefaultHandlingDestroys) {
-  keepOnClose = true;
+TEST_F(DesktopBackend, CloseBoxPostsTheCloseCommandWhichBecomesClose) {
   gtk_window_close(gtkWindowOf(window));  // what the window manager does for the close box
-  ASSERT_TRUE(runUntil([] { return countSeen(WM_CLOSE) == 1; }));
-  Seen command;
+  ASSERT_TRUE(runUntil([] { return countRecorded(WM_CLOSE) == 1; }));
+  RecordedMessage command;
   ASSERT_TRUE(lastSeen(WM_SYSCOMMAND, &command));
   EXPECT_EQ(command.wParam, 0xF060u);  // SC_CLOSE, which the default handling made WM_CLOSE
   EXPECT_TRUE(IsWindow(window));
-  keepOnClose = false;
-  SendMessageA(window, WM_CLOSE, 0, 0);
-  EXPECT_FALSE(IsWindow(window));
-  EXPECT_EQ(countSeen(WM_DESTROY), 1);
-  // Sending to a destroyed window does nothing, from any thread.
-  std::thread([&] { EXPECT_EQ(SendMessageA(window, WM_USER, 0, 0), 0); }).join();
-}
-
-TEST_F(DesktopBackend, PaintAndQuitComeThroughTheMessageLoopBehindPostedMessages) {
-  pump(100);
-  int before = countSeen(WM_PAINT);
-  InvalidateRect(window, nullptr, TRUE);
-  MSG msg;
-  ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
-  EXPECT_EQ(msg.message, static_cast<UINT>(WM_PAINT));
-  EXPECT_EQ(msg.hwnd, window);
-  DispatchMessageA(&msg);  // the default handling paints and so validates
-  EXPECT_EQ(countSeen(WM_PAINT), before + 1);
-  EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_NOREMOVE));
-
-  InvalidateRect(window, nullptr, TRUE);
-  PostMessageA(window, WM_USER + 3, 0, 0);
-  PostQuitMessage(7);
-  ASSERT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
-  EXPECT_EQ(msg.message, static_cast<UINT>(WM_USER + 3));
-  // Paint waits behind the quit message, which comes after the posted ones.
-  EXPECT_FALSE(GetMessageA(&msg, nullptr, 0, 0));
-  EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
-  EXPECT_EQ(msg.wParam, 7u);
-  EXPECT_TRUE(PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_NOREMOVE));
 }
 
 void focusWindow(Display* display, Window target) {
@@ -620,7 +486,7 @@ void focusWindow(Display* display, Window target) {
 }
 
 bool lastActivationIs(BOOL active) {
-  Seen s;
+  RecordedMessage s;
   return lastSeen(WM_ACTIVATEAPP, &s) && s.wParam == static_cast<WPARAM>(active);
 }
 
@@ -641,7 +507,7 @@ TEST_F(DesktopBackend, ActivationFollowsFocusAcrossOurWindowsOnly) {
   ASSERT_TRUE(runUntil([] { return lastActivationIs(TRUE); }));
 
   // Focus moving to a dialog of ours keeps the application active.
-  int before = countSeen(WM_ACTIVATEAPP);
+  int before = countRecorded(WM_ACTIVATEAPP);
   later([&] {
     GtkWindow* box = findToplevel("Focus");
     if (!box) return false;
@@ -655,17 +521,9 @@ TEST_F(DesktopBackend, ActivationFollowsFocusAcrossOurWindowsOnly) {
   MessageBoxA(window, "", "Focus", MB_OK);
   focusWindow(display, GDK_WINDOW_XID(ours));
   pump(300);
-  EXPECT_EQ(countSeen(WM_ACTIVATEAPP), before);
+  EXPECT_EQ(countRecorded(WM_ACTIVATEAPP), before);
   XDestroyWindow(display, foreign);
   XSync(display, False);
-}
-
-TEST(Clock, RealMillisecondsThatSleepAdvances) {
-  DWORD before = timeGetTime();
-  Sleep(40);
-  DWORD spent = timeGetTime() - before;
-  EXPECT_GE(spent, 40u);
-  EXPECT_LT(spent, 5000u);
 }
 
 struct OpenDialog {
@@ -761,7 +619,7 @@ TEST_F(OpenFileDialog, ChosenPathComesBackInCp932AndBecomesCurrentFromAnyThread)
       result = GetOpenFileNameA(&dialog.record);
     }
     EXPECT_EQ(result, TRUE);
-    EXPECT_EQ(std::string(dialog.file), cp932Of(path.c_str()));
+    EXPECT_EQ(std::string(dialog.file), cp932(path.c_str()));
     EXPECT_EQ(filterName, "Script Files(*.spt)");
     EXPECT_EQ(dialog.record.nFileOffset, directory.size() + 1);
     EXPECT_EQ(dialog.file[dialog.record.nFileExtension - 1], '.');

@@ -1,13 +1,12 @@
-// The GDI's block transfers, read back through DIB sections: the raster operations as bitwise
-// functions on every pixel format, the colour/monochrome conversions, clipping at every edge, the
-// default bitmap of a memory DC, the formats of compatible bitmaps and the object count. The same
-// file runs against Wine's GDI in the cross build.
+// The GDI's block transfers and objects, read back through DIB sections: the raster operations
+// as bitwise functions on every pixel format, the colour/monochrome conversions, clipping at
+// every edge, the shapes of bitmaps, selection and the object count. State: none kept.
 #include <gtest/gtest.h>
 #include <string.h>
 
 #include <vector>
 
-#include "pixel_canvas.h"
+#include "presentation/pixel_canvas.h"
 #include "support/test_support.h"
 
 namespace {
@@ -157,12 +156,6 @@ TEST(GdiRaster, AMemoryDcWithoutABitmapGivesOnePixelOfTheDestinationTextColour) 
       EXPECT_EQ(canvasColor(dest, x, y), x || y ? 0x2080C0u : 0x0000FFu) << x << "," << y;
     }
   }
-  // Its default bitmap is 1x1 monochrome.
-  HBITMAP inside = (HBITMAP)SelectObject(empty, CreateBitmap(1, 1, 1, 1, nullptr));
-  BITMAP info = objectOf(inside);
-  EXPECT_EQ(std::vector<int>({info.bmWidth, info.bmHeight, info.bmBitsPixel}),
-            std::vector<int>({1, 1, 1}));
-  DeleteObject(SelectObject(empty, inside));
   DeleteDC(empty);
   destroyCanvas(&dest);
 }
@@ -271,104 +264,80 @@ TEST(GdiRaster, TwentyFourBitRowsConvertFromAnyColumnForAnyLength) {
   destroyCanvas(&source);
 }
 
-TEST(GdiRaster, CompatibleBitmapsTakeTheDepthOfTheirReference) {
+struct Shape {
+  HGDIOBJ bitmap;
+  int width, height, widthBytes, bits;
+  bool hasBits;
+};
+
+// Compatible bitmaps take the depth of their reference DC and start black; GetObjectA describes
+// each kind; SelectObject hands back the previous bitmap and a bitmap lives in one DC only.
+TEST(GdiObjects, ShapesSelectionAndCount) {
   HWND window = createRecordingWindow();
-  ASSERT_TRUE(window);
-  HDC windowDC = GetDC(window);
-  HDC screenDC = GetDC(nullptr);
-  HDC memoryDC = CreateCompatibleDC(windowDC);
-
+  HDC windowDC = GetDC(window), screenDC = GetDC(nullptr);
+  int before = gdiObjectCount();
+  HDC first = CreateCompatibleDC(windowDC), second = CreateCompatibleDC(nullptr);
+  HBITMAP fromFreshMemory = CreateCompatibleBitmap(first, 5, 3);
   HBITMAP fromWindow = CreateCompatibleBitmap(windowDC, 5, 3);
-  HBITMAP fromScreen = CreateCompatibleBitmap(screenDC, 5, 3);
-  HBITMAP fromFreshMemory = CreateCompatibleBitmap(memoryDC, 5, 3);
-  EXPECT_EQ(objectOf(fromWindow).bmBitsPixel, 32);
-  EXPECT_EQ(objectOf(fromScreen).bmBitsPixel, 32);
-  EXPECT_EQ(objectOf(fromFreshMemory).bmBitsPixel, 1);
-  HGDIOBJ old = SelectObject(memoryDC, fromWindow);
-  HBITMAP fromColourMemory = CreateCompatibleBitmap(memoryDC, 5, 3);
-  EXPECT_EQ(objectOf(fromColourMemory).bmBitsPixel, 32);
-  // A new compatible bitmap is black.
-  EXPECT_EQ(GetPixel(memoryDC, 4, 2), 0u);
-
-  BITMAP info = objectOf(fromWindow);
-  EXPECT_EQ(info.bmWidth, 5);
-  EXPECT_EQ(info.bmHeight, 3);
-  EXPECT_EQ(info.bmWidthBytes, 20);
-  EXPECT_EQ(info.bmBits, nullptr);
-
-  SelectObject(memoryDC, old);
-  for (HBITMAP bitmap : {fromColourMemory, fromFreshMemory, fromScreen, fromWindow}) {
-    DeleteObject(bitmap);
+  HGDIOBJ original = SelectObject(first, fromWindow);
+  ASSERT_TRUE(original);
+  EXPECT_EQ(GetPixel(first, 4, 2), 0u);
+  PixelCanvas section = createCanvas(5, 3, 24);
+  const Shape shapes[] = {
+      {fromWindow, 5, 3, 20, 32, false},
+      {CreateCompatibleBitmap(screenDC, 5, 3), 5, 3, 20, 32, false},
+      {CreateCompatibleBitmap(first, 5, 3), 5, 3, 20, 32, false},  // holds a colour bitmap
+      {fromFreshMemory, 5, 3, 2, 1, false},
+      {CreateBitmap(17, 2, 1, 1, nullptr), 17, 2, 4, 1, false},  // rows padded to 16 bits
+      {section.bitmap, 5, 3, 16, 24, true},                      // top-down, height positive
+  };
+  for (const Shape& shape : shapes) {
+    BITMAP info = objectOf(shape.bitmap);
+    EXPECT_EQ(std::vector<int>({info.bmWidth, info.bmHeight, info.bmWidthBytes, info.bmBitsPixel,
+                                info.bmPlanes, info.bmBits != nullptr}),
+              std::vector<int>({shape.width, shape.height, shape.widthBytes, shape.bits, 1,
+                                shape.hasBits}));
   }
-  DeleteDC(memoryDC);
+  EXPECT_EQ(objectOf(original).bmBitsPixel, 1);  // the default bitmap: 1 x 1 monochrome
+  EXPECT_EQ(GetObjectA(shapes[4].bitmap, 0, nullptr), (int)sizeof(BITMAP));
+  HBITMAP b = (HBITMAP)shapes[4].bitmap;
+  EXPECT_EQ(SelectObject(first, b), (HGDIOBJ)fromWindow);
+  EXPECT_EQ(SelectObject(second, b), nullptr);              // b is in first
+  EXPECT_EQ(SelectObject(second, fromWindow), original);    // both began with the same default
+  EXPECT_EQ(SelectObject(first, original), (HGDIOBJ)b);
+  EXPECT_EQ(SelectObject(second, original), (HGDIOBJ)fromWindow);
+  destroyCanvas(&section);
+  for (int i = 0; i < 5; ++i) DeleteObject(shapes[i].bitmap);
+  DeleteDC(first);
+  DeleteDC(second);
+  EXPECT_EQ(gdiObjectCount(), before);
   ReleaseDC(nullptr, screenDC);
   ReleaseDC(window, windowDC);
   destroyRecordingWindow(window);
+#ifndef _WIN32
+  before = gdiObjectCount();  // each DC and bitmap is one object
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP bitmap = CreateBitmap(4, 4, 1, 1, nullptr);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  EXPECT_EQ(gdiObjectCount(), before + 2);
+  SelectObject(dc, old);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+  EXPECT_EQ(gdiObjectCount(), before);
+#endif
 }
 
-TEST(GdiRaster, GetObjectDescribesDibSectionsAndMonochromeBitmaps) {
-  PixelCanvas canvas = createCanvas(5, 3, 24);
-  BITMAP info = objectOf(canvas.bitmap);
-  EXPECT_EQ(info.bmWidth, 5);
-  EXPECT_EQ(info.bmHeight, 3);  // positive for a top-down section too
-  EXPECT_EQ(info.bmWidthBytes, 16);
-  EXPECT_EQ(info.bmBitsPixel, 24);
-  EXPECT_EQ(info.bmPlanes, 1);
-  EXPECT_EQ(info.bmBits, canvas.bits);
-  destroyCanvas(&canvas);
-
-  HBITMAP mono = CreateBitmap(17, 2, 1, 1, nullptr);
-  info = objectOf(mono);
-  EXPECT_EQ(info.bmBitsPixel, 1);
-  EXPECT_EQ(info.bmWidthBytes, 4);  // rows of device-dependent bitmaps are padded to 16 bits
-  EXPECT_EQ(info.bmBits, nullptr);
-  EXPECT_EQ(GetObjectA(mono, 0, nullptr), (int)sizeof(BITMAP));
-  DeleteObject(mono);
-}
-
-TEST(GdiRaster, SelectObjectHandsBackThePreviousBitmapAndABitmapLivesInOneDc) {
-  HDC first = CreateCompatibleDC(nullptr);
-  HDC second = CreateCompatibleDC(nullptr);
-  HBITMAP a = CreateBitmap(2, 2, 1, 1, nullptr);
-  HBITMAP b = CreateBitmap(3, 3, 1, 1, nullptr);
-  HGDIOBJ original = SelectObject(first, a);
-  ASSERT_TRUE(original);
-  EXPECT_EQ(SelectObject(first, b), (HGDIOBJ)a);
-  EXPECT_EQ(SelectObject(second, b), nullptr);   // b is in first
-  EXPECT_EQ(SelectObject(second, a), original);  // both DCs began with the same default
-  EXPECT_EQ(SelectObject(first, original), (HGDIOBJ)b);
-  EXPECT_EQ(SelectObject(second, original), (HGDIOBJ)a);
-  DeleteObject(a);
-  DeleteObject(b);
-  DeleteDC(first);
-  DeleteDC(second);
-}
-
-TEST(GdiRaster, PixelsOutsideTheBitmapAndTheColoursOfANewDc) {
+TEST(GdiObjects, PixelsOutsideTheBitmapAndTheColoursOfANewDc) {
   PixelCanvas canvas = createCanvas(3, 2, 32);
   EXPECT_EQ(SetPixel(canvas.dc, 2, 1, 0x123456), 0x123456u);
   EXPECT_EQ(canvasColor(canvas, 2, 1), 0x123456u);
   EXPECT_EQ(GetPixel(canvas.dc, 3, 0), CLR_INVALID);
   EXPECT_EQ(GetPixel(canvas.dc, 0, -1), CLR_INVALID);
   // White background, black text, opaque: what the mask recipe starts from.
-  EXPECT_EQ(GetBkColor(canvas.dc), 0xFFFFFFu);
-  EXPECT_EQ(GetTextColor(canvas.dc), 0u);
-  EXPECT_EQ(GetBkMode(canvas.dc), OPAQUE);
+  EXPECT_EQ(std::vector<COLORREF>({GetBkColor(canvas.dc), GetTextColor(canvas.dc),
+                                   (COLORREF)GetBkMode(canvas.dc)}),
+            std::vector<COLORREF>({0xFFFFFF, 0, OPAQUE}));
   destroyCanvas(&canvas);
-}
-
-TEST(GdiRaster, EveryObjectMadeAndDeletedLeavesTheCountAsItWas) {
-  int before = gdiObjectCount();
-  HDC dc = CreateCompatibleDC(nullptr);
-  HBITMAP bitmap = CreateBitmap(4, 4, 1, 1, nullptr);
-  HGDIOBJ old = SelectObject(dc, bitmap);
-#ifndef _WIN32
-  EXPECT_EQ(gdiObjectCount(), before + 2);
-#endif
-  SelectObject(dc, old);
-  DeleteObject(bitmap);
-  DeleteDC(dc);
-  EXPECT_EQ(gdiObjectCount(), before);
 }
 
 }  // namespace

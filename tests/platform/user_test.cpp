@@ -1,0 +1,253 @@
+// What the player asks of windows, classes, queues and the clock, written against the Windows
+// API alone: the same file runs on the headless backend, the GTK backend and Windows itself.
+// State: one answering window class; the fixture's recording window, made and freed per test.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace {
+
+constexpr UINT answerPlusOne = WM_USER;       // answered with wParam + 1
+constexpr UINT answeredEarly = WM_USER + 1;   // ReplyMessage(99), then handling goes on
+std::atomic<DWORD> answeringThread{0};
+std::atomic<bool> senderWentOn{false};
+std::atomic<bool> handlingWentOn{false};
+
+LRESULT CALLBACK answeringProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  answeringThread = GetCurrentThreadId();
+  if (message == answerPlusOne) return (LRESULT)(wParam + 1);
+  if (message == answeredEarly) {
+    BOOL replied = ReplyMessage(99);
+    DWORD start = timeGetTime();
+    while (replied && !senderWentOn && timeGetTime() - start < 5000) Sleep(1);
+    handlingWentOn = senderWentOn.load();
+    return 5;  // the sender of another thread has its answer already
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Dispatches what comes until done() or the time is up.
+template <typename Done>
+bool pumpUntil(Done done, DWORD timeoutMs = 5000) {
+  DWORD start = timeGetTime();
+  while (!done()) {
+    if (timeGetTime() - start > timeoutMs) return false;
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message != WM_QUIT) DispatchMessageA(&msg);
+    }
+    Sleep(2);
+  }
+  return true;
+}
+
+// Waits for a thread while handling what it sends, as the player waits for its frame thread.
+bool waitHandlingSends(HANDLE thread) {
+  for (int rounds = 0; rounds < 10000; ++rounds) {
+    DWORD result = MsgWaitForMultipleObjects(1, &thread, FALSE, 5000, QS_SENDMESSAGE);
+    if (result == WAIT_OBJECT_0) return true;
+    if (result != WAIT_OBJECT_0 + 1) return false;
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // runs the sent message
+  }
+  return false;
+}
+
+class Windows : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window = createRecordingWindow();
+    ASSERT_TRUE(window);
+    ShowWindow(window, SW_SHOW);
+    UpdateWindow(window);
+    pumpUntil([] { return false; }, 100);  // settles what showing the window brought
+    clearRecordedMessages();
+  }
+  void TearDown() override {
+    destroyRecordingWindow(window);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+  }
+  HWND answering() {
+    static ATOM atom = 0;
+    if (!atom) {
+      WNDCLASSA windowClass = {};
+      windowClass.lpfnWndProc = answeringProc;
+      windowClass.lpszClassName = "ContractAnswering";
+      atom = RegisterClassA(&windowClass);
+    }
+    return CreateWindowExA(0, (LPCSTR)(uintptr_t)atom, "", WS_OVERLAPPED, 0, 0, 200, 100,
+                           nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  }
+  HWND window = nullptr;
+};
+
+std::vector<UINT> recordedOrder() {
+  std::vector<UINT> order;
+  for (const RecordedMessage& m : recordedMessages()) order.push_back(m.message);
+  return order;
+}
+
+TEST_F(Windows, ClassesRegisterOnceAndWindowsNeedOne) {
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = answeringProc;
+  windowClass.lpszClassName = "TORVANETESTRECORDER";  // names compare without regard to case
+  EXPECT_EQ(RegisterClassA(&windowClass), 0);
+  EXPECT_EQ(GetLastError(), 1410u);  // ERROR_CLASS_ALREADY_EXISTS
+  EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                            nullptr),
+            nullptr);
+  // ERROR_CANNOT_FIND_WND_CLASS; Wine says ERROR_CLASS_DOES_NOT_EXIST.
+  EXPECT_TRUE(GetLastError() == 1407u || GetLastError() == 1411u) << GetLastError();
+  HWND byAtom = answering();
+  ASSERT_TRUE(byAtom);
+#ifndef _WIN64
+  EXPECT_EQ(GetWindowLongA(byAtom, GWL_HINSTANCE), (LONG)(intptr_t)GetModuleHandleA(nullptr));
+#endif
+  DestroyWindow(byAtom);
+
+  ASSERT_TRUE(SetWindowTextA(window, "a\x95\x5C"));  // a trail byte 0x5C
+  char title[8];
+  EXPECT_EQ(GetWindowTextA(window, title, sizeof title), 3);
+  EXPECT_STREQ(title, "a\x95\x5C");
+  EXPECT_EQ(GetWindowTextA(window, title, 3), 1);  // cut to the buffer at a whole character
+  EXPECT_STREQ(title, "a");
+  HICON icon = LoadIconA(nullptr, IDI_APPLICATION);
+  EXPECT_EQ(SendMessageA(window, WM_SETICON, ICON_SMALL, (LPARAM)icon), 0);
+  EXPECT_EQ(SendMessageA(window, WM_SETICON, ICON_SMALL, 0), (LRESULT)icon);
+
+  POINT point = {10, 20};
+  ASSERT_TRUE(ClientToScreen(window, &point));
+  ASSERT_TRUE(ScreenToClient(window, &point));
+  EXPECT_EQ(point.x * 1000 + point.y, 10020);
+}
+
+TEST_F(Windows, PostedComeBeforeQuitAndQuitBeforePaint) {
+  InvalidateRect(window, nullptr, FALSE);  // no WM_ERASEBKGND on Windows
+  PostMessageA(window, WM_USER + 3, 0, 0);
+  PostQuitMessage(7);
+  MSG msg;
+  ASSERT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
+  EXPECT_EQ(msg.message, (UINT)WM_USER + 3);
+  EXPECT_EQ(msg.hwnd, window);
+  DispatchMessageA(&msg);
+  EXPECT_FALSE(GetMessageA(&msg, nullptr, 0, 0));
+  EXPECT_EQ(msg.wParam, 7u);
+  ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(msg.message, (UINT)WM_PAINT);
+  EXPECT_EQ(msg.hwnd, window);
+  EXPECT_EQ(msg.wParam * 10 + msg.lParam, 0u);
+  DispatchMessageA(&msg);  // the default handling validates
+  EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_NOREMOVE));
+  EXPECT_EQ(recordedOrder(), (std::vector<UINT>{WM_USER + 3, WM_PAINT}));
+
+  clearRecordedMessages();
+  ASSERT_TRUE(DestroyWindow(window));
+  EXPECT_FALSE(IsWindow(window));
+  std::vector<UINT> order = recordedOrder();
+  ASSERT_GE(order.size(), 2u);
+  EXPECT_EQ(order[order.size() - 2], (UINT)WM_DESTROY);
+  EXPECT_EQ(order.back(), (UINT)WM_NCDESTROY);
+  EXPECT_EQ(SendMessageA(window, WM_USER, 1, 0), 0);  // a destroyed window answers 0 at once
+  window = nullptr;
+}
+
+struct SendJob {
+  HWND target;
+  LRESULT result;
+  DWORD thread;
+};
+
+TEST_F(Windows, SendsFromAnotherThreadRunOnTheOwnerWhileItWaits) {
+  SendJob job = {answering(), -1, 0};
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](LPVOID parameter) -> DWORD {
+        SendJob* job = static_cast<SendJob*>(parameter);
+        job->thread = GetCurrentThreadId();
+        job->result = SendMessageA(job->target, answerPlusOne, 41, 0);
+        std::string text = cp932("題名");
+        SendMessageA(job->target, WM_SETTEXT, 0, (LPARAM)text.c_str());
+        MoveWindow(job->target, 30, 40, 300, 200, FALSE);  // waits until the owner moved it
+        return 0;
+      },
+      &job, 0, nullptr);
+  ASSERT_TRUE(thread);
+  ASSERT_TRUE(waitHandlingSends(thread));
+  EXPECT_EQ(job.result, 42);
+  EXPECT_EQ(answeringThread.load(), GetCurrentThreadId());
+  EXPECT_NE(job.thread, GetCurrentThreadId());
+  char title[16] = {};
+  GetWindowTextA(job.target, title, sizeof title);
+  EXPECT_EQ(title, cp932("題名"));
+  ASSERT_TRUE(pumpUntil([&] {
+    RECT outer;
+    GetWindowRect(job.target, &outer);
+    return outer.left == 30 && outer.top == 40 && outer.right == 330 && outer.bottom == 240;
+  }));
+  EXPECT_TRUE(CloseHandle(thread));
+  EXPECT_FALSE(CloseHandle(thread));
+  DestroyWindow(job.target);
+}
+
+TEST_F(Windows, ReplyMessageAnswersTheSenderBeforeTheHandlerEnds) {
+  HWND target = answering();
+  EXPECT_FALSE(ReplyMessage(1));  // nothing sent from another thread is being handled
+  EXPECT_EQ(SendMessageA(target, answeredEarly, 0, 0), 5);  // own thread: no early answer
+  senderWentOn = false;
+  handlingWentOn = false;
+  SendJob job = {target, -1, 0};
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](LPVOID parameter) -> DWORD {
+        SendJob* job = static_cast<SendJob*>(parameter);
+        job->result = SendMessageA(job->target, answeredEarly, 0, 0);
+        senderWentOn = true;
+        return 0;
+      },
+      &job, 0, nullptr);
+  ASSERT_TRUE(waitHandlingSends(thread));
+  EXPECT_EQ(job.result, 99);
+  EXPECT_TRUE(handlingWentOn.load());
+  CloseHandle(thread);
+  DestroyWindow(target);
+}
+
+TEST(Kernel, ClockLeadBytesModuleNameAndDirectory) {
+  DWORD start = timeGetTime();
+  Sleep(40);
+  DWORD spent = timeGetTime() - start;
+  EXPECT_GE(spent, 40u);
+  EXPECT_LT(spent, 5000u);
+
+  // The edges of CP932's two lead byte ranges, 0x81-0x9F and 0xE0-0xFC.
+  for (int byte : {0x81, 0x9F, 0xE0, 0xFC}) EXPECT_TRUE(IsDBCSLeadByte(byte)) << byte;
+  for (int byte : {0x80, 0xA0, 0xDF, 0x5C, 0xFD}) EXPECT_FALSE(IsDBCSLeadByte(byte)) << byte;
+
+  char name[512];
+  DWORD length = GetModuleFileNameA(nullptr, name, sizeof name);
+  ASSERT_GT(length, 0u);
+  EXPECT_EQ(strlen(name), length);
+  std::string whole = name;
+  EXPECT_EQ(GetModuleFileNameA(nullptr, name, 4), 4u);  // too small a buffer: its size
+  EXPECT_EQ(std::string(name, 3), whole.substr(0, 3));
+
+  char before[512], after[512];
+  DWORD size = GetCurrentDirectoryA(sizeof before, before);
+  ASSERT_GT(size, 0u);
+  EXPECT_EQ(GetCurrentDirectoryA(1, after), size + 1);  // the size needed, zero included
+  EXPECT_FALSE(SetCurrentDirectoryA("no such directory"));
+  ASSERT_TRUE(SetCurrentDirectoryA(tempDirectory().c_str()));
+  DWORD got = GetCurrentDirectoryA(sizeof after, after);
+  EXPECT_EQ(got, (DWORD)strlen(after));
+  EXPECT_NE(std::string(after), std::string(before));
+  ASSERT_TRUE(SetCurrentDirectoryA(before));
+}
+
+}  // namespace
