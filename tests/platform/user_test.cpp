@@ -164,20 +164,27 @@ struct SendJob {
   DWORD thread;
 };
 
+// Thread procedures are named functions: a lambda does not convert to 32-bit Windows' stdcall.
+DWORD WINAPI sendTitleAndMove(LPVOID parameter) {
+  SendJob* job = static_cast<SendJob*>(parameter);
+  job->thread = GetCurrentThreadId();
+  job->result = SendMessageA(job->target, answerPlusOne, 41, 0);
+  std::string text = cp932("題名");
+  SendMessageA(job->target, WM_SETTEXT, 0, (LPARAM)text.c_str());
+  MoveWindow(job->target, 30, 40, 300, 200, FALSE);  // waits until the owner moved it
+  return 0;
+}
+
+DWORD WINAPI sendAnsweredEarly(LPVOID parameter) {
+  SendJob* job = static_cast<SendJob*>(parameter);
+  job->result = SendMessageA(job->target, answeredEarly, 0, 0);
+  senderWentOn = true;
+  return 0;
+}
+
 TEST_F(Windows, SendsFromAnotherThreadRunOnTheOwnerWhileItWaits) {
   SendJob job = {answering(), -1, 0};
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](LPVOID parameter) -> DWORD {
-        SendJob* job = static_cast<SendJob*>(parameter);
-        job->thread = GetCurrentThreadId();
-        job->result = SendMessageA(job->target, answerPlusOne, 41, 0);
-        std::string text = cp932("題名");
-        SendMessageA(job->target, WM_SETTEXT, 0, (LPARAM)text.c_str());
-        MoveWindow(job->target, 30, 40, 300, 200, FALSE);  // waits until the owner moved it
-        return 0;
-      },
-      &job, 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, sendTitleAndMove, &job, 0, nullptr);
   ASSERT_TRUE(thread);
   ASSERT_TRUE(waitHandlingSends(thread));
   EXPECT_EQ(job.result, 42);
@@ -203,15 +210,7 @@ TEST_F(Windows, ReplyMessageAnswersTheSenderBeforeTheHandlerEnds) {
   senderWentOn = false;
   handlingWentOn = false;
   SendJob job = {target, -1, 0};
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](LPVOID parameter) -> DWORD {
-        SendJob* job = static_cast<SendJob*>(parameter);
-        job->result = SendMessageA(job->target, answeredEarly, 0, 0);
-        senderWentOn = true;
-        return 0;
-      },
-      &job, 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, sendAnsweredEarly, &job, 0, nullptr);
   ASSERT_TRUE(waitHandlingSends(thread));
   EXPECT_EQ(job.result, 99);
   EXPECT_TRUE(handlingWentOn.load());
