@@ -16,6 +16,9 @@ build=${TORVANE_FUZZ_BUILD:-build/fuzz}  # another build directory of the fuzz p
 # A small quarantine keeps freed memory from counting against the targets' memory limits.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=16:detect_leaks=1}
 export SDL_AUDIODRIVER=dummy
+# What system libraries keep for the life of the process (SDL's D-Bus connection among them) is
+# no finding of ours; the test suites leave out the same.
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then

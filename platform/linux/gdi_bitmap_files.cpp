@@ -201,7 +201,7 @@ uint32_t fieldValue(uint32_t pixel, uint32_t mask) {
   while (!((mask >> shift) & 1)) ++shift;
   uint32_t field = mask >> shift;
   int width = 0;
-  while ((field >> width) & 1) ++width;
+  while (width < 32 && ((field >> width) & 1)) ++width;  // a mask may take all 32 bits
   uint32_t value = (pixel & mask) >> shift;
   if (width >= 8) return value >> (width - 8);
   uint32_t widened = 0;
