@@ -14,42 +14,30 @@
 #include "compiler/compiler.h"
 #include "interpreter/interpreter.h"
 #include "presentation/presentation.h"
+#include "presentation/presentation_fixture.h"
 #include "shell/shell.h"
 #include "sound/sound.h"
 #include "support/test_support.h"
 
-class ScriptRun : public ::testing::Test {
+class ScriptRun : public PresentationTest {
  protected:
-  HWND window = nullptr;
-
   void SetUp() override {
-    window = createRecordingWindow();
-    ASSERT_TRUE(window);
-    mainWindow = window;
+    PresentationTest::SetUp();
     // Scripts name their files relative to the current directory, as the player's do.
     SetCurrentDirectoryA(tempDirectory().c_str());
     ASSERT_TRUE(createSurface(&virtualScreen, virtualScreenWidth, virtualScreenHeight));
   }
 
   void TearDown() override {
-    endCapturingMessageBoxes();
-    for (ImageSlot& slot : imageSlots) releaseImage(&slot);
-    memset(imageSlots, 0, sizeof imageSlots);
-    // createSurface leaves the record unloaded, so releaseImage would keep it: free it here.
-    SelectObject(virtualScreen.imageDC, virtualScreen.oldBitmap);
-    DeleteDC(virtualScreen.imageDC);
-    DeleteObject(virtualScreen.bitmap);
-    memset(&virtualScreen, 0, sizeof virtualScreen);
     stopSound(0);
     releaseSoundSlots();
     resetSoundSlots();
     freeCommandList(commandList);
     resetCommandList(commandList);
+    PresentationTest::TearDown();  // slots, virtual screen, text, window
     currentCommand = nullptr;
     runEnabled = scriptFinished = 0;
     frameStopRequested = false;
-    mainWindow = nullptr;
-    destroyRecordingWindow(window);
   }
 
   // Compiles the lines (CR LF added) and starts the run as the frame thread does, with the
