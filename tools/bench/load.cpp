@@ -63,27 +63,21 @@ std::string rleRows(int width, int height) {
   return data + std::string("\0\1", 2);
 }
 
-long peakKilobytes() {
+// One field of /proc/self/status in kilobytes ("VmHWM:" the peak, "VmRSS:" the resident set).
+long statusKilobytes(const char* field) {
   FILE* status = fopen("/proc/self/status", "r");
-  long peak = 0;
+  long value = 0;
   char line[256];
+  size_t length = strlen(field);
   while (status && fgets(line, sizeof line, status)) {
-    if (strncmp(line, "VmHWM:", 6) == 0) peak = atol(line + 6);
+    if (strncmp(line, field, length) == 0) value = atol(line + length);
   }
   if (status) fclose(status);
-  return peak;
+  return value;
 }
 
-long residentKilobytes() {
-  FILE* status = fopen("/proc/self/status", "r");
-  long resident = 0;
-  char line[256];
-  while (status && fgets(line, sizeof line, status)) {
-    if (strncmp(line, "VmRSS:", 6) == 0) resident = atol(line + 6);
-  }
-  if (status) fclose(status);
-  return resident;
-}
+long peakKilobytes() { return statusKilobytes("VmHWM:"); }
+long residentKilobytes() { return statusKilobytes("VmRSS:"); }
 
 void measure(const char* name, const std::string& bytes) {
   const char* path = "bench_load.bmp";
