@@ -1,7 +1,6 @@
 # Desktop tests, labelled e2e and desktop. Each runs on an X display of its own (with-xvfb.sh),
 # so they may run beside each other and beside anything on the developer's display.
 #   platform_gtk           the platform contract on the GTK backend, with what only GTK shows
-#   desktop_gtk_checks     a switch to another program told at once, message box captions
 #   desktop_gtk_<scenario> the GTK player: the demo, a cancelled Open, File > Exit, the close
 #                          box, a second Open, the installed player with stories in and out of
 #                          its folder (desktop_gtk.sh)
@@ -35,14 +34,6 @@ if(NOT WIN32 AND TARGET tv_user_gtk)
            COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/with-xvfb.sh" $<TARGET_FILE:test_platform_gtk>
                    --gtest_color=no)
   set_tests_properties(platform_gtk PROPERTIES LABELS "platform;desktop" TIMEOUT 90
-                       ENVIRONMENT "${torvane_desktop_environment}")
-  add_executable(test_desktop_gtk_checks "${CMAKE_CURRENT_SOURCE_DIR}/desktop_gtk_checks.cpp")
-  target_link_libraries(test_desktop_gtk_checks PRIVATE tv_user_gtk tv_resources tv_platform
-                        PkgConfig::X11 GTest::gtest_main)
-  add_test(NAME desktop_gtk_checks
-           COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/with-xvfb.sh" $<TARGET_FILE:test_desktop_gtk_checks>
-                   --gtest_color=no)
-  set_tests_properties(desktop_gtk_checks PROPERTIES LABELS "e2e;desktop" TIMEOUT 30
                        ENVIRONMENT "${torvane_desktop_environment}")
 endif()
 
