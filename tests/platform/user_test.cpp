@@ -12,36 +12,42 @@
 
 namespace {
 
-constexpr UINT answerPlusOne = WM_USER;       // answered with wParam + 1
-constexpr UINT answeredEarly = WM_USER + 1;   // ReplyMessage(99), then handling goes on
+constexpr UINT answerPlusOne = WM_USER;      // answered with wParam + 1
+constexpr UINT answeredEarly = WM_USER + 1;  // ReplyMessage(99), then handling goes on
 std::atomic<DWORD> answeringThread{0};
-std::atomic<bool> senderWentOn{false};
-std::atomic<bool> handlingWentOn{false};
+std::atomic<bool> senderWentOn{false}, handlingWentOn{false};
 
 LRESULT CALLBACK answeringProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   answeringThread = GetCurrentThreadId();
-  if (message == answerPlusOne) return (LRESULT)(wParam + 1);
-  if (message == answeredEarly) {
-    BOOL replied = ReplyMessage(99);
-    DWORD start = timeGetTime();
-    while (replied && !senderWentOn && timeGetTime() - start < 5000) Sleep(1);
-    handlingWentOn = senderWentOn.load();
-    return 5;  // the sender of another thread has its answer already
+  if (message == answerPlusOne) return LRESULT(wParam + 1);
+  if (message != answeredEarly) return DefWindowProcA(window, message, wParam, lParam);
+  BOOL replied = ReplyMessage(99);
+  for (DWORD start = timeGetTime(); replied && !senderWentOn && timeGetTime() - start < 5000;) {
+    Sleep(1);
   }
-  return DefWindowProcA(window, message, wParam, lParam);
+  handlingWentOn = senderWentOn.load();
+  return 5;  // the sender of another thread has its answer already
+}
+
+HWND answering() {
+  static ATOM atom = 0;
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = answeringProc;
+  windowClass.lpszClassName = "ContractAnswering";
+  if (!atom) atom = RegisterClassA(&windowClass);
+  return CreateWindowExA(0, (LPCSTR)(uintptr_t)atom, "", WS_OVERLAPPED, 0, 0, 200, 100, nullptr,
+                         nullptr, GetModuleHandleA(nullptr), nullptr);
 }
 
 // Dispatches what comes until done() or the time is up.
 template <typename Done>
 bool pumpUntil(Done done, DWORD timeoutMs = 5000) {
-  DWORD start = timeGetTime();
-  while (!done()) {
+  for (DWORD start = timeGetTime(); !done(); Sleep(2)) {
     if (timeGetTime() - start > timeoutMs) return false;
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (msg.message != WM_QUIT) DispatchMessageA(&msg);
     }
-    Sleep(2);
   }
   return true;
 }
@@ -50,43 +56,12 @@ bool pumpUntil(Done done, DWORD timeoutMs = 5000) {
 bool waitHandlingSends(HANDLE thread) {
   for (int rounds = 0; rounds < 10000; ++rounds) {
     DWORD result = MsgWaitForMultipleObjects(1, &thread, FALSE, 5000, QS_SENDMESSAGE);
-    if (result == WAIT_OBJECT_0) return true;
-    if (result != WAIT_OBJECT_0 + 1) return false;
+    if (result != WAIT_OBJECT_0 + 1) return result == WAIT_OBJECT_0;
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // runs the sent message
   }
   return false;
 }
-
-class Windows : public ::testing::Test {
- protected:
-  void SetUp() override {
-    window = createRecordingWindow();
-    ASSERT_TRUE(window);
-    ShowWindow(window, SW_SHOW);
-    UpdateWindow(window);
-    pumpUntil([] { return false; }, 100);  // settles what showing the window brought
-    clearRecordedMessages();
-  }
-  void TearDown() override {
-    destroyRecordingWindow(window);
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
-  }
-  HWND answering() {
-    static ATOM atom = 0;
-    if (!atom) {
-      WNDCLASSA windowClass = {};
-      windowClass.lpfnWndProc = answeringProc;
-      windowClass.lpszClassName = "ContractAnswering";
-      atom = RegisterClassA(&windowClass);
-    }
-    return CreateWindowExA(0, (LPCSTR)(uintptr_t)atom, "", WS_OVERLAPPED, 0, 0, 200, 100,
-                           nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-  }
-  HWND window = nullptr;
-};
 
 std::vector<UINT> recordedOrder() {
   std::vector<UINT> order;
@@ -94,15 +69,29 @@ std::vector<UINT> recordedOrder() {
   return order;
 }
 
-TEST_F(Windows, ClassesRegisterOnceAndWindowsNeedOne) {
+class Windows : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(window = createRecordingWindow());
+    ShowWindow(window, SW_SHOW);
+    UpdateWindow(window);
+    pumpUntil([] { return false; }, 100);  // settles what showing the window brought
+    clearRecordedMessages();
+  }
+  void TearDown() override {
+    destroyRecordingWindow(window);
+    pumpUntil([] { return false; }, 0);
+  }
+  HWND window = nullptr;
+};
+
+TEST_F(Windows, ClassesTitlesIconsAndCoordinates) {
   WNDCLASSA windowClass = {};
   windowClass.lpfnWndProc = answeringProc;
   windowClass.lpszClassName = "TORVANETESTRECORDER";  // names compare without regard to case
   EXPECT_EQ(RegisterClassA(&windowClass), 0);
   EXPECT_EQ(GetLastError(), 1410u);  // ERROR_CLASS_ALREADY_EXISTS
-  EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr,
-                            nullptr),
-            nullptr);
+  EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 10, 10, 0, 0, 0, 0), nullptr);
   // ERROR_CANNOT_FIND_WND_CLASS; Wine says ERROR_CLASS_DOES_NOT_EXIST.
   EXPECT_TRUE(GetLastError() == 1407u || GetLastError() == 1411u) << GetLastError();
   HWND byAtom = answering();
@@ -121,10 +110,8 @@ TEST_F(Windows, ClassesRegisterOnceAndWindowsNeedOne) {
   HICON icon = LoadIconA(nullptr, IDI_APPLICATION);
   EXPECT_EQ(SendMessageA(window, WM_SETICON, ICON_SMALL, (LPARAM)icon), 0);
   EXPECT_EQ(SendMessageA(window, WM_SETICON, ICON_SMALL, 0), (LRESULT)icon);
-
   POINT point = {10, 20};
-  ASSERT_TRUE(ClientToScreen(window, &point));
-  ASSERT_TRUE(ScreenToClient(window, &point));
+  ASSERT_TRUE(ClientToScreen(window, &point) && ScreenToClient(window, &point));
   EXPECT_EQ(point.x * 1000 + point.y, 10020);
 }
 
@@ -134,14 +121,12 @@ TEST_F(Windows, PostedComeBeforeQuitAndQuitBeforePaint) {
   PostQuitMessage(7);
   MSG msg;
   ASSERT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
-  EXPECT_EQ(msg.message, (UINT)WM_USER + 3);
-  EXPECT_EQ(msg.hwnd, window);
+  EXPECT_EQ(std::make_pair(msg.message, msg.hwnd), std::make_pair(UINT(WM_USER + 3), window));
   DispatchMessageA(&msg);
   EXPECT_FALSE(GetMessageA(&msg, nullptr, 0, 0));
   EXPECT_EQ(msg.wParam, 7u);
   ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
-  EXPECT_EQ(msg.message, (UINT)WM_PAINT);
-  EXPECT_EQ(msg.hwnd, window);
+  EXPECT_EQ(std::make_pair(msg.message, msg.hwnd), std::make_pair(UINT(WM_PAINT), window));
   EXPECT_EQ(msg.wParam * 10 + msg.lParam, 0u);
   DispatchMessageA(&msg);  // the default handling validates
   EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_NOREMOVE));
@@ -152,8 +137,8 @@ TEST_F(Windows, PostedComeBeforeQuitAndQuitBeforePaint) {
   EXPECT_FALSE(IsWindow(window));
   std::vector<UINT> order = recordedOrder();
   ASSERT_GE(order.size(), 2u);
-  EXPECT_EQ(order[order.size() - 2], (UINT)WM_DESTROY);
-  EXPECT_EQ(order.back(), (UINT)WM_NCDESTROY);
+  EXPECT_EQ(std::vector<UINT>(order.end() - 2, order.end()),
+            (std::vector<UINT>{WM_DESTROY, WM_NCDESTROY}));
   EXPECT_EQ(SendMessageA(window, WM_USER, 1, 0), 0);  // a destroyed window answers 0 at once
   window = nullptr;
 }
@@ -182,11 +167,12 @@ DWORD WINAPI sendAnsweredEarly(LPVOID parameter) {
   return 0;
 }
 
+// Messages sent from another thread run on the window's thread while it waits; ReplyMessage
+// answers such a sender before the handler ends (and is no answer for the own thread's sends).
 TEST_F(Windows, SendsFromAnotherThreadRunOnTheOwnerWhileItWaits) {
   SendJob job = {answering(), -1, 0};
   HANDLE thread = CreateThread(nullptr, 0, sendTitleAndMove, &job, 0, nullptr);
-  ASSERT_TRUE(thread);
-  ASSERT_TRUE(waitHandlingSends(thread));
+  ASSERT_TRUE(thread && waitHandlingSends(thread));
   EXPECT_EQ(job.result, 42);
   EXPECT_EQ(answeringThread.load(), GetCurrentThreadId());
   EXPECT_NE(job.thread, GetCurrentThreadId());
@@ -194,36 +180,29 @@ TEST_F(Windows, SendsFromAnotherThreadRunOnTheOwnerWhileItWaits) {
   GetWindowTextA(job.target, title, sizeof title);
   EXPECT_EQ(title, cp932("題名"));
   ASSERT_TRUE(pumpUntil([&] {
-    RECT outer;
-    GetWindowRect(job.target, &outer);
-    return outer.left == 30 && outer.top == 40 && outer.right == 330 && outer.bottom == 240;
+    RECT r;
+    GetWindowRect(job.target, &r);
+    return r.left == 30 && r.top == 40 && r.right == 330 && r.bottom == 240;
   }));
   EXPECT_TRUE(CloseHandle(thread));
   EXPECT_FALSE(CloseHandle(thread));
-  DestroyWindow(job.target);
-}
 
-TEST_F(Windows, ReplyMessageAnswersTheSenderBeforeTheHandlerEnds) {
-  HWND target = answering();
   EXPECT_FALSE(ReplyMessage(1));  // nothing sent from another thread is being handled
-  EXPECT_EQ(SendMessageA(target, answeredEarly, 0, 0), 5);  // own thread: no early answer
-  senderWentOn = false;
-  handlingWentOn = false;
-  SendJob job = {target, -1, 0};
-  HANDLE thread = CreateThread(nullptr, 0, sendAnsweredEarly, &job, 0, nullptr);
+  EXPECT_EQ(SendMessageA(job.target, answeredEarly, 0, 0), 5);  // own thread: no early answer
+  senderWentOn = handlingWentOn = false;
+  thread = CreateThread(nullptr, 0, sendAnsweredEarly, &job, 0, nullptr);
   ASSERT_TRUE(waitHandlingSends(thread));
   EXPECT_EQ(job.result, 99);
   EXPECT_TRUE(handlingWentOn.load());
   CloseHandle(thread);
-  DestroyWindow(target);
+  DestroyWindow(job.target);
 }
 
 TEST(Kernel, ClockLeadBytesModuleNameAndDirectory) {
   DWORD start = timeGetTime();
   Sleep(40);
   DWORD spent = timeGetTime() - start;
-  EXPECT_GE(spent, 40u);
-  EXPECT_LT(spent, 5000u);
+  EXPECT_TRUE(spent >= 40 && spent < 5000) << spent;
 
   // The edges of CP932's two lead byte ranges, 0x81-0x9F and 0xE0-0xFC.
   for (int byte : {0x81, 0x9F, 0xE0, 0xFC}) EXPECT_TRUE(IsDBCSLeadByte(byte)) << byte;
