@@ -25,7 +25,6 @@ std::vector<int> surface(HWND window) {
   PixelView p;
   if (!lockWindowSurface(window, &p)) return {};
   const uint32_t* last = reinterpret_cast<const uint32_t*>(p.top + (p.height - 1) * p.rowStep);
-
   std::vector<int> seen = {p.width, p.height,
                            p.width > 0 && p.height > 0 ? int(last[p.width - 1]) : 0};
   unlockWindowSurface(window, false);
@@ -145,7 +144,7 @@ DWORD WINAPI tickThrice(LPVOID) {
 }
 
 // Driven, the clock stops at each wake-up on the way; free, Sleep moves it at once by exactly
-// its time; real, a yield lasts until the reading changes (a wait's last millisecond is not spun).
+// its time.
 TEST_F(Headless, DrivenClockMovesOnlyWhenTheDriverAdvancesIt) {
   headlessSetClock(0xFFFFFFF0u);  // across the wrap
   headlessDriveClock(true);
@@ -165,19 +164,12 @@ TEST_F(Headless, DrivenClockMovesOnlyWhenTheDriverAdvancesIt) {
   DWORD start = timeGetTime();
   Sleep(45);
   EXPECT_EQ(timeGetTime() - start, 45u);
-  headlessUseRealClock(true);
-  for (int i = 0; i < 5; ++i) {
-    DWORD before = timeGetTime();
-    Sleep(0);
-    EXPECT_NE(timeGetTime(), before);
-  }
-  headlessUseRealClock(false);
 }
 
 std::atomic<int> changes{0};
 
 // A window DC draws into the window's surface, the backend hears of each change, and a surface
-// resized on one thread while another draws into it stays whole. The screen DC has none.
+// resized on one thread while another draws into it stays whole.
 TEST_F(Headless, WindowSurfacesStayWholeWhileResizedAndDrawnFromTwoThreads) {
   PixelCanvas picture = createCanvas(64, 64, 32);
   fillCanvas(picture, RGB(0x11, 0x22, 0x33));
@@ -203,12 +195,6 @@ TEST_F(Headless, WindowSurfacesStayWholeWhileResizedAndDrawnFromTwoThreads) {
   setWindowSurfaceChangedHandler(nullptr);
   EXPECT_EQ(changes.load(), 1);
   EXPECT_EQ(surface(window), std::vector<int>({250, 180, 0x112233}));  // clipped to the new size
-
-  HDC screen = GetDC(nullptr);
-  EXPECT_TRUE(BitBlt(screen, 0, 0, 4, 4, picture.dc, 0, 0, SRCCOPY));
-  EXPECT_EQ(GetPixel(screen, 0, 0), CLR_INVALID);
-  ReleaseDC(nullptr, screen);
-  EXPECT_EQ(GetDC((HWND)&changes), nullptr);  // no window of the layer
   destroyCanvas(&picture);
 }
 
