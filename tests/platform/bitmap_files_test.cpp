@@ -87,7 +87,7 @@ constexpr COLORREF any = 0xFFFFFFFF;  // a pixel no row pins
 struct FileCase {
   std::string name, bytes;
   std::vector<COLORREF> pixels;
-  bool wineDiffers;
+  bool wineDiffers = false;
 };
 
 std::vector<FileCase> fileCases() {
@@ -95,6 +95,7 @@ std::vector<FileCase> fileCases() {
                                         0x000000, 0xFFFFFF,    RGB(0xFF, 0x01, 0xFF)};
   std::vector<uint32_t> raw;
   for (COLORREF c : colors) raw.push_back(rgb(c));
+  const std::string d24 = rows(raw, 3), d32 = rows(raw, 4);
   const std::vector<uint32_t> fields = {0xFF0000, 0x00FF00, 0x0000FF};
   // 5-bit values widen by repeating their bits: 31 is 0xFF, 30 is 0xF7, 9 is 0x4A.
   const std::vector<uint32_t> raw555 = {0x7C1F, 0x781F, 0x7C1E, 0x0000, 0x7FFF, 0x2529};
@@ -106,9 +107,10 @@ std::vector<FileCase> fileCases() {
   // Palette files: indices 0 0 1 over 2 3 4. RLE: the bottom row as an absolute run (padded to
   // 16 bits), the top one as encoded runs of two and one, or a delta over its first pixel.
   std::vector<uint32_t> table = {rgb(magenta), rgb(nearMagenta), rgb(brown), 0, 0xFFFFFF};
-  const std::vector<uint32_t> indices = {0, 0, 1, 2, 3, 4};
+  const std::string d8 = rows({0, 0, 1, 2, 3, 4}, 1), d8topDown = rows({0, 0, 1, 2, 3, 4}, 1, true);
   const std::vector<COLORREF> palette = {magenta, magenta, nearMagenta, brown, 0, 0xFFFFFF};
   const std::string bottom8 = bytes("\0\x03\x02\x03\x04\0\0\0"), end = bytes("\0\0\0\x01");
+  const std::string delta = bytes("\0\x02\x01\0\x01\0\x01\x01");  // over (0, 0), then 0, 1
   std::string rle8 = bmp(form(8, BI_RLE8), {}, table, bottom8 + bytes("\x02\0\x01\x01") + end);
   std::string rle4 =
       bmp(form(4, BI_RLE4), {}, table, bytes("\0\x03\x23\x40\0\0\x02\0\x01\x11") + end);
@@ -116,11 +118,11 @@ std::vector<FileCase> fileCases() {
                       COLORREF color) {
     return FileCase{
         name, bmp(form(32, BI_BITFIELDS), masks, {}, rows(std::vector<uint32_t>(6, pixel), 4)),
-        std::vector<COLORREF>(6, color), false};
+        std::vector<COLORREF>(6, color)};
   };
   std::vector<uint32_t> table256 = table;
   table256.resize(256, 0);
-  std::string countAll = bmp(form(8), {}, table256, rows(indices, 1));
+  std::string countAll = bmp(form(8), {}, table256, d8);
   memcpy(&countAll[46], "\xFF\xFF\xFF\xFF", 4);  // a colour count far beyond the table
   size_t rleData = rle8.size() - bottom8.size() - 4 - end.size();
   std::string tinyHuge = rle8 + std::string(1024, '\0');  // 2048 x 2048 from 1 KB of RLE8
@@ -132,34 +134,29 @@ std::vector<FileCase> fileCases() {
   sevenBits[28] = 7;
   jpeg[30] = 4;  // BI_JPEG
   return {
-      {"24 bpp", bmp(form(24), {}, {}, rows(raw, 3)), colors, false},
-      {"24 bpp, V4 header", bmp(form(24, BI_RGB, 108), {}, {}, rows(raw, 3)), colors, false},
-      {"24 bpp, V5 header", bmp(form(24, BI_RGB, 124), {}, {}, rows(raw, 3)), colors, false},
-      {"24 bpp, OS/2 core", bmp(form(24, BI_RGB, 12), {}, {}, rows(raw, 3)), colors, false},
+      {"24 bpp", bmp(form(24), {}, {}, d24), colors},
+      {"24 bpp, V4 header", bmp(form(24, BI_RGB, 108), {}, {}, d24), colors},
+      {"24 bpp, V5 header", bmp(form(24, BI_RGB, 124), {}, {}, d24), colors},
+      {"24 bpp, OS/2 core", bmp(form(24, BI_RGB, 12), {}, {}, d24), colors},
       {"24 bpp, top-down", bmp(form(24, BI_RGB, 40, -2), {}, {}, rows(raw, 3, true)), colors, true},
-      {"32 bpp", bmp(form(32), {}, {}, rows(raw, 4)), colors, false},
-      {"32 bpp fields", bmp(form(32, BI_BITFIELDS), fields, {}, rows(raw, 4)), colors, false},
-      {"32 bpp V5 fields", bmp(form(32, BI_BITFIELDS, 124), fields, {}, rows(raw, 4)), colors,
-       false},
-      {"16 bpp 555", bmp(form(16), {}, {}, rows(raw555, 2)), colors555, false},
+      {"32 bpp", bmp(form(32), {}, {}, d32), colors},
+      {"32 bpp fields", bmp(form(32, BI_BITFIELDS), fields, {}, d32), colors},
+      {"32 bpp V5 fields", bmp(form(32, BI_BITFIELDS, 124), fields, {}, d32), colors},
+      {"16 bpp 555", bmp(form(16), {}, {}, rows(raw555, 2)), colors555},
       {"16 bpp 555 fields", bmp(form(16, BI_BITFIELDS), {0x7C00, 0x3E0, 0x1F}, {}, rows(raw555, 2)),
-       colors555, false},
+       colors555},
       {"16 bpp 565", bmp(form(16, BI_BITFIELDS), {0xF800, 0x7E0, 0x1F}, {}, rows(raw565, 2)),
        colors565, true},
-      {"8 bpp", bmp(form(8), {}, table, rows(indices, 1)), palette, false},
-      {"8 bpp, OS/2 core", bmp(form(8, BI_RGB, 12), {}, table, rows(indices, 1)), palette, true},
-      {"8 bpp, top-down", bmp(form(8, BI_RGB, 40, -2), {}, table, rows(indices, 1, true)), palette,
-       true},
-      {"RLE8", rle8, palette, false},
-      {"RLE8 with a delta",
-       bmp(form(8, BI_RLE8), {}, table, bottom8 + bytes("\0\x02\x01\0\x01\0\x01\x01") + end),
-       palette, false},
-      {"4 bpp", bmp(form(4), {}, table, bytes("\x23\x40\0\0\x00\x10\0\0")), palette, false},
-      {"RLE4", rle4, palette, false},
+      {"8 bpp", bmp(form(8), {}, table, d8), palette},
+      {"8 bpp, OS/2 core", bmp(form(8, BI_RGB, 12), {}, table, d8), palette, true},
+      {"8 bpp, top-down", bmp(form(8, BI_RGB, 40, -2), {}, table, d8topDown), palette, true},
+      {"RLE8", rle8, palette},
+      {"RLE8 with a delta", bmp(form(8, BI_RLE8), {}, table, bottom8 + delta + end), palette},
+      {"4 bpp", bmp(form(4), {}, table, bytes("\x23\x40\0\0\x00\x10\0\0")), palette},
+      {"RLE4", rle4, palette},
       {"1 bpp",
        bmp(form(1), {}, {rgb(nearMagenta), rgb(magenta)}, bytes("\x60\0\0\0\xA0\0\0\0")),
-       {magenta, nearMagenta, magenta, nearMagenta, magenta, magenta},
-       false},
+       {magenta, nearMagenta, magenta, nearMagenta, magenta, magenta}},
       // What a careless writer makes, loaded as Windows loads it: 32-bit fields that are not 8
       // bits each at the standard places give their top 8 bits (5 bits widen by repetition).
       fields32("32 bpp RGBX fields", {0xFF000000, 0xFF0000, 0xFF00}, 0xFF0000, 0x00FF00),
@@ -169,19 +166,19 @@ std::vector<FileCase> fileCases() {
        bmp(form(32, BI_BITFIELDS), {0, 0, 0}, {}, rows(raw, 4)),
        {},
        true},
-      {"colour count 0xFFFFFFFF", countAll, palette, false},
-      {"RLE8 without its end", rle8.substr(0, rle8.size() - 2), palette, false},
+      {"colour count 0xFFFFFFFF", countAll, palette},
+      {"RLE8 without its end", rle8.substr(0, rle8.size() - 2), palette},
       {"RLE8 run of 20 in a row of 3",
        bmp(form(8, BI_RLE8), {}, table, bytes("\x14\x01\0\0\0\x01")),
        {magenta, any, any, nearMagenta, any, any},
        true},
-      {"text", "This is no bitmap at all, just some text.\r\n", {}, false},
-      {"png", bytes("\x89PNG\r\n\x1a\n\0\0\0\rIHDR"), {}, false},
+      {"text", "This is no bitmap at all, just some text.\r\n", {}},
+      {"png", bytes("\x89PNG\r\n\x1a\n\0\0\0\rIHDR"), {}},
       {"cut header", good.substr(0, 30), {}, true},
       {"cut rows", good.substr(0, good.size() - 20), {}, true},
-      {"huge", huge, {}, false},
-      {"no width", noWidth, {}, false},
-      {"seven bits", sevenBits, {}, false},
+      {"huge", huge, {}},
+      {"no width", noWidth, {}},
+      {"seven bits", sevenBits, {}},
       {"jpeg", jpeg, {}, true},
       {"cut rle8", rle8.substr(0, rleData + 1), {}, true},
       {"cut rle4", rle4.substr(0, rle4.size() - 13), {}, true},
@@ -190,7 +187,7 @@ std::vector<FileCase> fileCases() {
        bmp({4096, 4096, 1, BI_RGB, 40}, {}, {0, 0xFFFFFF}, std::string(size_t(512) * 4096, '\xFF')),
        {},
        true},
-      {"empty", "", {}, false},
+      {"empty", "", {}},
   };
 }
 
