@@ -78,10 +78,10 @@ GtkWidget* findChild(GtkWidget* widget, GType type, const char* text = nullptr) 
   return found;
 }
 
-std::vector<LPARAM> recorded(UINT message, bool lParams = false) {
-  std::vector<LPARAM> found;
+std::vector<WPARAM> recorded(UINT message) {  // their wParams
+  std::vector<WPARAM> found;
   for (const RecordedMessage& m : recordedMessages()) {
-    if (m.message == message) found.push_back(lParams ? m.lParam : LPARAM(m.wParam));
+    if (m.message == message) found.push_back(m.wParam);
   }
   return found;
 }
@@ -150,7 +150,7 @@ TEST_F(DesktopBackend, MenuBarAndItsCommands) {
   EXPECT_EQ(labels, std::vector<std::string>({"ファイル", "開く", "-", "終了"}));
   EXPECT_EQ(countRecorded(WM_COMMAND), 0);
   ASSERT_TRUE(runUntil([] { return countRecorded(WM_COMMAND) == 2; }));
-  EXPECT_EQ(recorded(WM_COMMAND), std::vector<LPARAM>({IDM_FILE_OPEN, IDM_FILE_EXIT}));
+  EXPECT_EQ(recorded(WM_COMMAND), std::vector<WPARAM>({IDM_FILE_OPEN, IDM_FILE_EXIT}));
 }
 
 // A message box, called on the window's thread or on another (then it runs on the window's
@@ -240,7 +240,7 @@ TEST_F(DesktopBackend, IconAndCloseBox) {
 
   gtk_window_close(gtkWindow);  // what the window manager does for the close box
   ASSERT_TRUE(runUntil([] { return countRecorded(WM_CLOSE) == 1; }));
-  EXPECT_EQ(recorded(WM_SYSCOMMAND).back(), LPARAM(SC_CLOSE));
+  EXPECT_EQ(recorded(WM_SYSCOMMAND).back(), WPARAM(SC_CLOSE));
   EXPECT_TRUE(IsWindow(window));
 }
 
