@@ -49,7 +49,7 @@ std::string bmp(Form f, const std::vector<uint32_t>& masks, const std::vector<ui
     for (uint32_t mask : masks) putLe(h, mask, 4);
   }
   if (f.headerSize > 40) {
-    h.resize(56, '\0');                   // no masks, no alpha mask
+    h.resize(56, '\0');                   // the masks or zeros, no alpha mask
     putLe(h, 0x73524742, 4);              // 'sRGB'
     h.resize(f.headerSize, '\0');         // a V5 header's intent follows
     if (f.headerSize == 124) h[108] = 4;  // LCS_GM_IMAGES

@@ -179,7 +179,7 @@ TEST_F(DesktopBackend, MessageBoxesShowTheirTextsAndHandleSentMessages) {
       return true;
     });
     auto show = [&] {
-      answer = MessageBoxA(window, textScriptEnded, "\x83\x47\x83\x89\x81\x5B", MB_OK);
+      answer = MessageBoxA(window, textScriptEnded, "\x83\x47\x83\x89\x81\x5B", MB_OK);  // エラー
     };
     std::thread frame([&] {
       if (fromOtherThread) show();
