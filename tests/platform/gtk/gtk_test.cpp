@@ -1,7 +1,7 @@
 // What only the GTK backend can show, on a private X display without a window manager: the menu
-// bar and its commands, geometry after moves, icons, the close box and the two dialogs (clicks
-// and pixels are the desktop scenarios'). Its main starts the desktop for the platform contract
-// linked into the same program.
+// bar and its commands, clicks, geometry after moves, icons, the close box and the two dialogs
+// (what the screen shows is the desktop scenarios', which compare it exactly). Its main starts
+// the desktop for the platform contract linked into the same program.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -126,8 +126,8 @@ class DesktopBackend : public ::testing::Test {
 };
 
 // The menu bar sits inside the 640 x 480 outer size, above the client area; its items post
-// (not send) their commands.
-TEST_F(DesktopBackend, MenuBarAndItsCommands) {
+// (not send) their commands. Real clicks arrive in client coordinates, and not from the menu bar.
+TEST_F(DesktopBackend, MenuBarCommandsAndClicks) {
   EXPECT_STREQ(gtk_window_get_title(gtkWindowOf(window)), "Torvane ver1.03");
   EXPECT_FALSE(gtk_window_get_resizable(gtkWindowOf(window)));
   ASSERT_NE(child(GTK_TYPE_MENU_BAR), nullptr);
@@ -151,6 +151,19 @@ TEST_F(DesktopBackend, MenuBarAndItsCommands) {
   EXPECT_EQ(countRecorded(WM_COMMAND), 0);
   ASSERT_TRUE(runUntil([] { return countRecorded(WM_COMMAND) == 2; }));
   EXPECT_EQ(recorded(WM_COMMAND), std::vector<WPARAM>({IDM_FILE_OPEN, IDM_FILE_EXIT}));
+
+  for (POINT at : {POINT{37, 52}, POINT{300, -5}}) {  // the second on the menu bar
+    ClientToScreen(window, &at);
+    std::string click = "xdotool mousemove " + std::to_string(at.x) + " " + std::to_string(at.y) +
+                        " click 1";  // through the X server, as a person's
+    ASSERT_EQ(system(click.c_str()), 0) << click;
+  }
+  ASSERT_TRUE(runUntil([] { return countRecorded(WM_LBUTTONDOWN) == 1; }));
+  pump(200);
+  EXPECT_EQ(countRecorded(WM_LBUTTONDOWN), 1);
+  for (const RecordedMessage& m : recordedMessages()) {
+    EXPECT_TRUE(m.message != WM_LBUTTONDOWN || m.lParam == (37 | 52 << 16)) << m.lParam;
+  }
 }
 
 // A message box, called on the window's thread or on another (then it runs on the window's
