@@ -161,7 +161,7 @@ std::vector<FileCase> fileCases() {
       // bits each at the standard places give their top 8 bits (5 bits widen by repetition).
       fields32("32 bpp RGBX fields", {0xFF000000, 0xFF0000, 0xFF00}, 0xFF0000, 0x00FF00),
       fields32("32 bpp 12-10-10 fields", {0xFFF00000, 0xFFC00, 0x3FF}, 0xFF0000, 0x00F000),
-      fields32("32 bpp 555 fields", {0x7C00, 0x3E0, 0x1F}, 0x781F, 0xFF00F7),
+      fields32("32 bpp 555 fields", {0x7C00, 0x3E0, 0x1F}, 0x781E, 0xF700F7),
       {"32 bpp fields without masks: every colour 0",
        bmp(form(32, BI_BITFIELDS), {0, 0, 0}, {}, rows(raw, 4)),
        {},

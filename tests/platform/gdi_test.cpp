@@ -210,6 +210,7 @@ TEST(GdiObjects, ShapesSelectionAndCount) {
       {CreateCompatibleBitmap(first, 5, 3), {5, 3, 20, 32, 1, 0}},  // holds a colour bitmap
       {fromFreshMemory, {5, 3, 2, 1, 1, 0}},
       {CreateBitmap(17, 2, 1, 1, nullptr), {17, 2, 4, 1, 1, 0}},  // rows padded to 16 bits
+      {CreateBitmap(1, 2, 1, 1, nullptr), {1, 2, 2, 1, 1, 0}},
       {section.bitmap, {5, 3, 16, 24, 1, 1}},                     // top-down, height positive
       {original, {1, 1, 2, 1, 1, 0}},                             // the default bitmap
   };
@@ -228,7 +229,7 @@ TEST(GdiObjects, ShapesSelectionAndCount) {
   EXPECT_EQ(SelectObject(first, original), (HGDIOBJ)b);
   EXPECT_EQ(SelectObject(second, original), (HGDIOBJ)fromWindow);
   destroyCanvas(&section);
-  for (int i = 0; i < 4; ++i) DeleteObject(shapes[i].bitmap);
+  for (int i = 0; i < 5; ++i) DeleteObject(shapes[i].bitmap);
   DeleteDC(first);
   DeleteDC(second);
   EXPECT_EQ(gdiObjectCount(), before);

@@ -96,6 +96,29 @@ TEST_F(Text, DrawTextClipsToTheRectangle) {
   EXPECT_EQ(draw("", 200, 200), 0);
 }
 
+// Text starting above the bitmap keeps what falls inside, row 0 included; "&&" draws one '&' as
+// TextOutA would, '&' before a letter draws that letter; letters that are two bytes in UTF-8 (Greek) have glyphs of their own.
+TEST_F(Text, TopEdgePrefixesAndGreekDrawTheirOwnInk) {
+  PixelCanvas other = createTextCanvas(640, 480, white);
+  auto same = [&] { return memcmp(canvas.bits, other.bits, 640 * 480 * 4) == 0; };
+  fillTextCanvas(canvas, white);
+  TextOutA(canvas.dc, left, -lineHeight / 2, cp932("■").c_str(), 2);
+  EXPECT_FALSE(inkIn(canvas, 0, 0, 640, 1, white).empty());
+  draw("x&&y", 200, 200);
+  TextOutA(other.dc, left, top, "x&y", 3);
+  EXPECT_TRUE(same());
+  draw("y&z", 200, 200);  // the letter after a single '&' is drawn (underlined)
+  RECT rect = {left, top, left + 200, top + 200};
+  fillTextCanvas(other, white);
+  DrawTextA(other.dc, "y&y", 3, &rect, DT_WORDBREAK);
+  EXPECT_FALSE(same());
+  fillTextCanvas(canvas, white), fillTextCanvas(other, white);
+  TextOutA(canvas.dc, left, top, cp932("α").c_str(), 2);
+  TextOutA(other.dc, left, top, cp932("β").c_str(), 2);
+  EXPECT_FALSE(same());
+  destroyCanvas(&other);
+}
+
 // In every depth the glyphs are the text colour inside their cells, which OPAQUE fills with the
 // background colour and TRANSPARENT leaves; nothing beyond the cells changes.
 TEST_F(Text, GlyphsAreTheTextColourAndOpaqueModeFillsTheCells) {

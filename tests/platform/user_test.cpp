@@ -103,6 +103,12 @@ TEST_F(Windows, ClassesTitlesIconsAndCoordinates) {
   HICON icon = LoadIconA(nullptr, IDI_APPLICATION);
   EXPECT_EQ(SendMessageA(window, WM_SETICON, ICON_SMALL, (LPARAM)icon), 0);
   EXPECT_EQ(SendMessageA(window, WM_SETICON, ICON_SMALL, 0), (LRESULT)icon);
+  MoveWindow(window, 0, 0, 300, 200, FALSE);  // a move of a shown window is a restored size
+  RecordedMessage size = {};
+  for (const RecordedMessage& m : recordedMessages()) {
+    if (m.message == WM_SIZE) size = m;
+  }
+  EXPECT_EQ(size.message * 10 + size.wParam, WM_SIZE * 10u + 0);  // SIZE_RESTORED
   POINT point = {10, 20};
   ASSERT_TRUE(ClientToScreen(window, &point) && ScreenToClient(window, &point));
   EXPECT_EQ(point.x * 1000 + point.y, 10020);
@@ -139,7 +145,7 @@ TEST_F(Windows, PostedComeBeforeQuitAndQuitBeforePaint) {
 struct SendJob {
   HWND target;
   LRESULT plusOne, early;
-  DWORD thread;
+  DWORD thread, destroyError;
 };
 
 // Thread procedures are named functions: a lambda does not convert to 32-bit Windows' stdcall.
@@ -151,6 +157,7 @@ DWORD WINAPI sendFromThread(LPVOID parameter) {
   SendMessageA(job->target, WM_SETTEXT, 0, (LPARAM)text.c_str());
   MoveWindow(job->target, 30, 40, 300, 200, FALSE);  // waits until the owner moved it
   job->early = SendMessageA(job->target, answeredEarly, 0, 0);
+  if (!DestroyWindow(job->target)) job->destroyError = GetLastError();  // not its window
   senderWentOn = true;
   return 0;
 }
@@ -158,7 +165,7 @@ DWORD WINAPI sendFromThread(LPVOID parameter) {
 // Messages sent from another thread run on the window's thread while it waits; ReplyMessage
 // answers such a sender before the handler ends (and is no answer for the own thread's sends).
 TEST_F(Windows, SendsFromAnotherThreadRunOnTheOwnerWhileItWaits) {
-  SendJob job = {answering(), -1, -1, 0};
+  SendJob job = {answering(), -1, -1, 0, 0};
   EXPECT_FALSE(ReplyMessage(1));  // nothing sent from another thread is being handled
   EXPECT_EQ(SendMessageA(job.target, answeredEarly, 0, 0), 5);  // own thread: no early answer
   senderWentOn = handlingWentOn = false;
@@ -168,6 +175,7 @@ TEST_F(Windows, SendsFromAnotherThreadRunOnTheOwnerWhileItWaits) {
   EXPECT_TRUE(handlingWentOn.load());
   EXPECT_EQ(answeringThread.load(), GetCurrentThreadId());
   EXPECT_NE(job.thread, GetCurrentThreadId());
+  EXPECT_EQ(job.destroyError, 5u);  // ERROR_ACCESS_DENIED
   char title[16] = {};
   GetWindowTextA(job.target, title, sizeof title);
   EXPECT_EQ(title, cp932("題名"));
@@ -178,6 +186,7 @@ TEST_F(Windows, SendsFromAnotherThreadRunOnTheOwnerWhileItWaits) {
   }));
   EXPECT_TRUE(CloseHandle(thread));
   EXPECT_FALSE(CloseHandle(thread));
+  EXPECT_EQ(GetLastError(), 6u);  // ERROR_INVALID_HANDLE
   DestroyWindow(job.target);
 }
 
