@@ -1,6 +1,5 @@
 // What the compiler tests share: a recording window as the main window, captured message boxes,
-// compiling a script given as bytes through a real file, and the compiler's state put back after
-// each test.
+// compiling a script given as bytes through a real file, and the compiler's state put back.
 #ifndef TORVANE_TESTS_COMPILER_COMPILER_FIXTURE_H
 #define TORVANE_TESTS_COMPILER_COMPILER_FIXTURE_H
 
@@ -24,7 +23,6 @@ class CompilerTest : public ::testing::Test {
     ASSERT_NE(window, nullptr);
     mainWindow = window;
     beginCapturingMessageBoxes();
-    clearRecordedMessages();
   }
 
   void TearDown() override {
@@ -48,8 +46,7 @@ class CompilerTest : public ::testing::Test {
     beginCapturingMessageBoxes();
     clearRecordedMessages();
     compileScript(scriptPath);
-    // The file was closed, whatever happened: an open file could not be removed on Windows.
-    EXPECT_EQ(remove(scriptPath), 0);
+    EXPECT_EQ(remove(scriptPath), 0);  // the file was closed: Windows removes no open file
   }
 
   // The list's arguments; the unused argument pointers must be null.
@@ -62,8 +59,7 @@ class CompilerTest : public ::testing::Test {
     return result;
   }
 
-  // The texts of the message boxes shown, in order; each an error box with OK owned by the
-  // main window.
+  // The texts of the message boxes shown, each an error box with OK owned by the main window.
   std::vector<std::string> boxTexts() const {
     std::vector<std::string> texts;
     for (const CapturedMessageBox& box : capturedMessageBoxes()) {
@@ -85,13 +81,17 @@ class CompilerTest : public ::testing::Test {
     return count;
   }
 
-  // The messages as the user must see them.
-  static std::string missingArgumentText(const std::string& name, int line,
-                                         const std::string& path) {
-    return cp932("引数の数が足りません\nエラー命令：") + name + cp932("\nエラー行：") +
-           std::to_string(line) + cp932("行目\n作業中のファイル名：") + path;
+  // The boxes the user must see: notNumeric times "no number", then the missing argument of
+  // the command stored as name (when not null) on the line given.
+  static std::vector<std::string> expectedBoxes(int notNumeric, const std::string* name = nullptr,
+                                                int line = 0) {
+    std::vector<std::string> boxes(notNumeric, cp932("数値データではありません"));
+    if (name)
+      boxes.push_back(cp932("引数の数が足りません\nエラー命令：") + *name +
+                      cp932("\nエラー行：") + std::to_string(line) +
+                      cp932("行目\n作業中のファイル名：") + scriptPath);
+    return boxes;
   }
-  static std::string notNumericText() { return cp932("数値データではありません"); }
 
   HWND window = nullptr;
 };
