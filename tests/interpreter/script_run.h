@@ -1,43 +1,30 @@
-// A script run without the shell: a recording window stands in for the main window, the script
-// is compiled from a temporary file and started as the frame thread starts it, and the test
-// drives composeFrame frame by frame, clicking by setting runEnabled. Every owner's state the
-// run touches is put back after each test.
+// A script run without the shell, on the presentation fixture: the script is compiled from a
+// temporary file and started as the frame thread starts it, and the test drives composeFrame
+// frame by frame, clicking by setting runEnabled.
 #ifndef TORVANE_TESTS_INTERPRETER_SCRIPT_RUN_H
 #define TORVANE_TESTS_INTERPRETER_SCRIPT_RUN_H
-
-#include <gtest/gtest.h>
-#include <string.h>
 
 #include <string>
 #include <vector>
 
 #include "compiler/compiler.h"
-#include "interpreter/interpreter.h"
-#include "presentation/presentation.h"
 #include "presentation/presentation_fixture.h"
-#include "shell/shell.h"
 #include "sound/sound.h"
-#include "support/test_support.h"
 
 class ScriptRun : public PresentationTest {
  protected:
   void SetUp() override {
     PresentationTest::SetUp();
-    // Scripts name their files relative to the current directory, as the player's do.
-    SetCurrentDirectoryA(tempDirectory().c_str());
+    SetCurrentDirectoryA(tempDirectory().c_str());  // scripts name files relative to it
     ASSERT_TRUE(createSurface(&virtualScreen, virtualScreenWidth, virtualScreenHeight));
   }
-
   void TearDown() override {
     stopSound(0);
     releaseSoundSlots();
     resetSoundSlots();
     freeCommandList(commandList);
     resetCommandList(commandList);
-    PresentationTest::TearDown();  // slots, virtual screen, text, window
-    currentCommand = nullptr;
-    runEnabled = scriptFinished = 0;
-    frameStopRequested = false;
+    PresentationTest::TearDown();
   }
 
   // Compiles the lines (CR LF added) and starts the run as the frame thread does, with the
@@ -52,16 +39,15 @@ class ScriptRun : public PresentationTest {
     resetTextState();
     resetSoundSlots();
     currentCommand = commandList;
-    runEnabled = scriptFinished = 0;
-    lastCommandIndex = 0;
+    runEnabled = scriptFinished = lastCommandIndex = 0;
     SetWindowTextA(window, "test");
     clearRecordedMessages();
     beginCapturingMessageBoxes();
   }
 
-  // Carries out steps, one character each: 'c' a click and a frame, 'f' a frame without one;
-  // '0', '1', '2' rest the cursor on neither choice, the first or the second, of a menu whose
-  // boxes are at (10, 10) and (10, 50).
+  // Steps, one character each: 'c' a click and a frame, 'f' a frame without one; '0', '1', '2'
+  // rest the cursor on neither choice, the first or the second of a menu whose boxes are at
+  // (10, 10) and (10, 50).
   void play(const char* steps) {
     static const POINT cursor[] = {{300, 300}, {12, 12}, {20, 60}};
     for (const char* p = steps; *p; ++p) {
@@ -71,9 +57,9 @@ class ScriptRun : public PresentationTest {
     }
   }
 
-  // The run in one line: "title|message|next node's arguments", then the flags that are set, "!"
-  // once WM_CLOSE was sent, and the message boxes ("[caption:text]", each owned by the window, OK
-  // only).
+  // The run in one line: "title|message|next node's arguments", the flags that are set, "!"
+  // once WM_CLOSE was sent, and the message boxes ("[caption:text]", each owned by the window,
+  // OK only).
   std::string state() {
     char title[256] = {};
     GetWindowTextA(window, title, sizeof title);

@@ -1,6 +1,6 @@
 // The one fixture of the presentation tests: a recording window as the main window, message
 // boxes captured, and every presentation owner's state (the ten slots, the virtual screen, the
-// text and menu state, the interpreter's step) reset before each test and freed after it.
+// text and menu state, the interpreter's step) reset for each test and freed after it.
 #ifndef TORVANE_TESTS_PRESENTATION_PRESENTATION_FIXTURE_H
 #define TORVANE_TESTS_PRESENTATION_PRESENTATION_FIXTURE_H
 
@@ -20,31 +20,24 @@ class PresentationTest : public ::testing::Test {
     window = createRecordingWindow();
     ASSERT_TRUE(window);
     mainWindow = window;
-    memset(imageSlots, 0, sizeof imageSlots);
-    memset(&virtualScreen, 0, sizeof virtualScreen);
-    resetTextState();
     messageRect = RECT{0, 0, 0, 0};
     menuSelection = 0;
     frameStopRequested = false;
     currentCommand = nullptr;
-    runEnabled = 0;
-    scriptFinished = 0;
-    lastCommandIndex = 0;
+    runEnabled = scriptFinished = lastCommandIndex = 0;
     clearRecordedMessages();
     beginCapturingMessageBoxes();
   }
 
   void TearDown() override {
     endCapturingMessageBoxes();
-    // releaseImage frees every handle a loaded record holds, mask or none.
-    for (ImageSlot& slot : imageSlots) {
-      slot.loaded = 1;
-      releaseImage(&slot);
-    }
-    virtualScreen.loaded = 1;
-    releaseImage(&virtualScreen);
-    memset(imageSlots, 0, sizeof imageSlots);
-    memset(&virtualScreen, 0, sizeof virtualScreen);
+    auto release = [](ImageSlot& record) {
+      record.loaded = 1;  // releaseImage frees every handle a loaded record holds, mask or none
+      releaseImage(&record);
+      memset(&record, 0, sizeof record);
+    };
+    for (ImageSlot& slot : imageSlots) release(slot);
+    release(virtualScreen);
     resetTextState();
     mainWindow = nullptr;
     destroyRecordingWindow(window);
