@@ -66,7 +66,7 @@ TEST_F(CompilerTest, AFailedAllocationEndsCompilationWithTheLinesBeforeItWhole) 
     ASSERT_LE(got.size(), whole.size() - (failAt > 0));
     EXPECT_EQ(got, NodeList(whole.begin(), whole.begin() + got.size()));
     EXPECT_EQ(scriptLineNumber, (int)got.size() + (failAt > 0));
-    EXPECT_EQ(boxTexts().size() + closeCount(), 0u);
+    EXPECT_EQ(boxes().size() + closeCount(), 0u);
   }
   failAt = 0;
   compile(script);

@@ -53,15 +53,15 @@ TEST_F(CompilerTest, EachCommandHasItsIndexTokensAndChecks) {
     std::vector<std::string> zeros(command.tokens, "0");
     zeros[0] = command.name;
     EXPECT_EQ(nodes(), NodeList(2, zeros));
-    EXPECT_TRUE(boxTexts().empty());
+    EXPECT_TRUE(boxes().empty());
     // A letter is no number, with a message; 10 is a number but no slot, refused silently.
     for (int position = 1; position < command.tokens; ++position) {
       SCOPED_TRACE(position);
       char check = command.checks[position - 1];
       compile(line(position, "A"));
-      EXPECT_EQ(boxTexts().size() + 2 * nodes().size(), check == '-' ? 2u : 1u);
+      EXPECT_EQ(boxes().size() + 2 * nodes().size(), check == '-' ? 2u : 1u);
       compile(line(position, "10"));
-      EXPECT_EQ(boxTexts().size() + 2 * nodes().size(), check == 'S' ? 0u : 2u);
+      EXPECT_EQ(boxes().size() + 2 * nodes().size(), check == 'S' ? 0u : 2u);
       EXPECT_EQ(closeCount(), 0);
     }
     // Alone on its line: a one-token command is whole and stored without the line end; any
@@ -70,7 +70,7 @@ TEST_F(CompilerTest, EachCommandHasItsIndexTokensAndChecks) {
     compile(std::string(";first\r\n") + command.name + "\r\ntext_show\r\n");
     std::string stored = std::string(command.name) + (command.nameAsRead ? "\r\n" : "");
     bool caption = index == 0, whole = command.tokens == 1;
-    EXPECT_EQ(boxTexts(), whole ? expectedBoxes(0) : expectedBoxes(0, &stored, 2));
+    EXPECT_EQ(boxes(), errorBoxes(0, whole ? "" : stored, 2));
     EXPECT_EQ(nodes().size(), whole ? 2u : caption ? 1u : 0u);
     EXPECT_EQ(closeCount(), whole || caption ? 0 : 1);
     EXPECT_EQ(scriptLineNumber, whole || caption ? 3 : 2);
@@ -81,8 +81,8 @@ TEST_F(CompilerTest, EachCommandHasItsIndexTokensAndChecks) {
 TEST_F(CompilerTest, TheMissingArgumentMessageIsComposedWholeForTheLongestPath) {
   std::string directory = tempDirectory();
   ASSERT_LT(directory.size(), 240u);
-  std::string name = std::string(255 - directory.size() - 5, 'n') + ".spt", show = "bitmap_show";
+  std::string name = std::string(255 - directory.size() - 5, 'n') + ".spt";
   compile(std::string(250, 'x') + "\r\nbitmap_show 0 0 0\r\n", name.c_str());
   ASSERT_EQ(strlen(scriptPath), 255u);
-  EXPECT_EQ(boxTexts(), expectedBoxes(0, &show, 2));
+  EXPECT_EQ(boxes(), errorBoxes(0, "bitmap_show", 2));
 }

@@ -76,8 +76,7 @@ TEST_F(CompilerTest, ScriptsGiveTheirNodesAndMessages) {
     compile(c.script);
     EXPECT_EQ(nodes(), c.expected);
     EXPECT_EQ(scriptLineNumber, c.lines);
-    std::string missing = c.missing ? c.missing : "";
-    EXPECT_EQ(boxTexts(), expectedBoxes(c.notNumeric, c.missing ? &missing : nullptr, c.lines));
+    EXPECT_EQ(boxes(), errorBoxes(c.notNumeric, c.missing ? c.missing : "", c.lines));
     EXPECT_EQ(closeCount(), c.missing ? 1 : 0);
   }
 }
@@ -89,10 +88,10 @@ TEST_F(CompilerTest, AScriptOfMoreLinesThanTheLimitIsRefusedWithAMessage) {
   for (int i = 0; i < maxScriptLines; ++i) longest += "a\r\n";
   compile(longest);
   EXPECT_EQ(nodes().size(), (size_t)maxScriptLines);
-  EXPECT_TRUE(boxTexts().empty());
+  EXPECT_TRUE(boxes().empty());
   compile(longest + "\r\n");
   EXPECT_EQ(commandList, nullptr);
-  EXPECT_EQ(boxTexts(), std::vector<std::string>{cp932("スクリプトが長すぎます\n行数の上限：") +
+  EXPECT_EQ(boxes(), std::vector<std::string>{cp932("エラー:スクリプトが長すぎます\n行数の上限：") +
                                                  std::to_string(maxScriptLines) +
                                                  cp932("行\n作業中のファイル名：") + scriptPath});
 }

@@ -1,20 +1,16 @@
-// A script run without the shell, on the presentation fixture: the script is compiled from a
-// temporary file and started as the frame thread starts it, and the test drives composeFrame
-// frame by frame, clicking by setting runEnabled.
+// A script run without the shell: the script is compiled from a temporary file and started as
+// the frame thread starts it, and the test drives composeFrame frame by frame, clicking by
+// setting runEnabled.
 #ifndef TORVANE_TESTS_INTERPRETER_SCRIPT_RUN_H
 #define TORVANE_TESTS_INTERPRETER_SCRIPT_RUN_H
 
-#include <string>
-#include <vector>
-
-#include "compiler/compiler.h"
-#include "presentation/presentation_fixture.h"
+#include "compiler/compiler_fixture.h"
 #include "sound/sound.h"
 
-class ScriptRun : public PresentationTest {
+class ScriptRun : public CompilerTest {
  protected:
   void SetUp() override {
-    PresentationTest::SetUp();
+    CompilerTest::SetUp();
     SetCurrentDirectoryA(tempDirectory().c_str());  // scripts name files relative to it
     ASSERT_TRUE(createSurface(&virtualScreen, virtualScreenWidth, virtualScreenHeight));
   }
@@ -22,27 +18,21 @@ class ScriptRun : public PresentationTest {
     stopSound(0);
     releaseSoundSlots();
     resetSoundSlots();
-    freeCommandList(commandList);
-    resetCommandList(commandList);
-    PresentationTest::TearDown();
+    CompilerTest::TearDown();
   }
 
   // Compiles the lines (CR LF added) and starts the run as the frame thread does, with the
-  // window's title, messages and boxes fresh.
+  // window's title "test" and no messages or boxes yet.
   void startScript(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines) text += line + "\r\n";
-    snprintf(scriptPath, sizeof scriptPath, "%s", writeTempFile("script.spt", text).c_str());
-    freeCommandList(commandList);
-    resetCommandList(commandList);
-    compileScript(scriptPath);
+    compile(text);
     resetTextState();
     resetSoundSlots();
     currentCommand = commandList;
     runEnabled = scriptFinished = lastCommandIndex = 0;
     SetWindowTextA(window, "test");
     clearRecordedMessages();
-    beginCapturingMessageBoxes();
   }
 
   // Steps, one character each: 'c' a click and a frame, 'f' a frame without one; '0', '1', '2'
@@ -58,8 +48,7 @@ class ScriptRun : public PresentationTest {
   }
 
   // The run in one line: "title|message|next node's arguments", the flags that are set, "!"
-  // once WM_CLOSE was sent, and the message boxes ("[caption:text]", each owned by the window,
-  // OK only).
+  // once WM_CLOSE was sent, and the message boxes as "[caption:text]".
   std::string state() {
     char title[256] = {};
     GetWindowTextA(window, title, sizeof title);
@@ -70,11 +59,8 @@ class ScriptRun : public PresentationTest {
     if (runEnabled) s += " run";
     if (menuVisible) s += " menu" + std::to_string(menuSelection);
     if (scriptFinished) s += " finished";
-    if (countRecorded(WM_CLOSE)) s += "!";
-    for (const CapturedMessageBox& box : capturedMessageBoxes()) {
-      EXPECT_TRUE(box.owner == window && box.type == (UINT)MB_OK);
-      s += " [" + box.caption + ":" + box.text + "]";
-    }
+    if (closeCount()) s += "!";
+    for (const std::string& box : boxes()) s += " [" + box + "]";
     return s;
   }
 };

@@ -172,7 +172,7 @@ TEST_F(Composition, AFrameAfterTheScriptEndedOrAStopClosesOrDoesNothing) {
     frameStopRequested = stop;
     clearRecordedMessages();
     composeFrame();
-    EXPECT_EQ(countRecorded(WM_CLOSE), stop ? 0 : 1);
+    EXPECT_EQ(closeCount(), stop ? 0 : 1);
     EXPECT_EQ(recordedMessages().size(), stop ? 0u : 1u);
     EXPECT_EQ(pixel(0, 0), 0u) << stop;
     EXPECT_EQ(imageSlots[2].currentFrame, 0) << stop;

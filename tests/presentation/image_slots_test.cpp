@@ -15,11 +15,8 @@ class Slots : public PresentationTest {
  protected:
   // The one message box shown since the last check is the load failure for name.
   void expectLoadFailureMessage(const std::string& name) {
-    std::vector<CapturedMessageBox> boxes = capturedMessageBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, name + cp932("を読み込むことができませんでした"));
-    EXPECT_EQ(boxes[0].caption, cp932("エラー"));
-    EXPECT_TRUE(boxes[0].type == (UINT)MB_OK && boxes[0].owner == mainWindow);
+    EXPECT_EQ(boxes(), std::vector<std::string>{cp932("エラー:") + name +
+                                                cp932("を読み込むことができませんでした")});
     beginCapturingMessageBoxes();
   }
 };
@@ -29,7 +26,7 @@ TEST_F(Slots, AFailedReloadKeepsNoHandleAndLoadsLeakNothing) {
   std::string path = writeTempFile("first.bmp", solidBmp(6, 4, magenta));
   // A slot number of 10 or more fails without a message and changes no slot.
   EXPECT_FALSE(loadSlotImage(10, path.c_str()) || loadSlotImage((uint32_t)-1, path.c_str()));
-  EXPECT_TRUE(capturedMessageBoxes().empty());
+  EXPECT_TRUE(boxes().empty());
   for (const ImageSlot& slot : imageSlots) EXPECT_EQ(slot.loaded, 0);
   ASSERT_TRUE(loadSlotImage(9, path.c_str()));
   int loaded = gdiObjectCount();

@@ -1,11 +1,14 @@
-// The one fixture of the presentation tests: a recording window as the main window, message
-// boxes captured, and every presentation owner's state (the ten slots, the virtual screen, the
-// text and menu state, the interpreter's step) reset for each test and freed after it.
+// The fixture the presentation, compiler and interpreter tests share: a recording window as the
+// main window, message boxes captured, and every presentation owner's state (the ten slots, the
+// virtual screen, the text and menu state, the interpreter's step) reset for each test.
 #ifndef TORVANE_TESTS_PRESENTATION_PRESENTATION_FIXTURE_H
 #define TORVANE_TESTS_PRESENTATION_PRESENTATION_FIXTURE_H
 
 #include <gtest/gtest.h>
 #include <string.h>
+
+#include <string>
+#include <vector>
 
 #include "interpreter/interpreter.h"
 #include "presentation/presentation.h"
@@ -41,6 +44,27 @@ class PresentationTest : public ::testing::Test {
     resetTextState();
     mainWindow = nullptr;
     destroyRecordingWindow(window);
+  }
+
+  // The message boxes shown, as "caption:text", each owned by the main window with OK only.
+  std::vector<std::string> boxes() const {
+    std::vector<std::string> texts;
+    for (const CapturedMessageBox& box : capturedMessageBoxes()) {
+      EXPECT_TRUE(box.owner == window && box.type == (UINT)MB_OK);
+      texts.push_back(box.caption + ":" + box.text);
+    }
+    return texts;
+  }
+
+  // The WM_CLOSE messages the main window got; each must ask it plainly to close.
+  int closeCount() const {
+    int count = 0;
+    for (const RecordedMessage& m : recordedMessages()) {
+      if (m.message != WM_CLOSE) continue;
+      EXPECT_TRUE(m.window == window && m.wParam == 0 && m.lParam == 0);
+      ++count;
+    }
+    return count;
   }
 };
 
