@@ -92,8 +92,8 @@ TEST_F(CompilerTest, AScriptOfMoreLinesThanTheLimitIsRefusedWithAMessage) {
   compile(longest + "\r\n");
   EXPECT_EQ(commandList, nullptr);
   EXPECT_EQ(boxes(), std::vector<std::string>{cp932("エラー:スクリプトが長すぎます\n行数の上限：") +
-                                                 std::to_string(maxScriptLines) +
-                                                 cp932("行\n作業中のファイル名：") + scriptPath});
+                                              std::to_string(maxScriptLines) +
+                                              cp932("行\n作業中のファイル名：") + scriptPath});
 }
 
 // Nothing is read from a file that cannot be opened, nor once the frame thread is to stop.

@@ -63,8 +63,9 @@ TEST(TorvaneCheck, CommandLinesAndWhatTheyPrint) {
   for (const auto& file : files)
     std::ofstream((story + "/" + file.first).c_str(), std::ios::binary) << file.second;
   const std::string clean =
-      cp932("script_start\r\n;note\r\nbitmap_load 07 画像\\表.bmp\r\n表示 ソ\r\nmenu a\tb c\\d\r\n"
-            "bitmap_hide,\r\n") +
+      cp932(
+          "script_start\r\n;note\r\nbitmap_load 07 画像\\表.bmp\r\n表示 ソ\r\nmenu a\tb c\\d\r\n"
+          "bitmap_hide,\r\n") +
       "a\001b\037c\177\200\240\375\377\201\255\2010\261" + cp932("①") + "\r\x82\r\n";
   const std::string errors =
       "change_window_caption\r\nbitmap_load A a.bmp\r\nbitmap_load 10 a.bmp\r\nscript_start\r\n"
@@ -72,7 +73,8 @@ TEST(TorvaneCheck, CommandLinesAndWhatTheyPrint) {
   const std::string boxes =
       "エラー: 引数の数が足りません\\nエラー命令：change_window_caption\\r\\n\\nエラー行：1行目\\n"
       "作業中のファイル名：S\nエラー: 数値データではありません\n"
-      "エラー: 引数の数が足りません\\nエラー命令：bitmap_show\\nエラー行：5行目\\n作業中のファイル名：S\n";
+      "エラー: "
+      "引数の数が足りません\\nエラー命令：bitmap_show\\nエラー行：5行目\\n作業中のファイル名：S\n";
   const std::string warnings =
       "S:2: warning: argument 1 of `bitmap_load`, `A`, is not a number: the player's message "
       "names neither line nor command, and it drops the line [not-a-number]\n"
@@ -161,8 +163,9 @@ TEST(TorvaneCheck, CommandLinesAndWhatTheyPrint) {
       arguments.replace(at, 2, "'" + script + "'");
     }
     SCOPED_TRACE(arguments.substr(0, 60) + " " + r.script.substr(0, 40));
-    int result = system(("'" + toolDirectory() + "/torvane-check' " + arguments + " >'" + out +
-                         "' 2>'" + err + "'").c_str());
+    int result = system(
+        ("'" + toolDirectory() + "/torvane-check' " + arguments + " >'" + out + "' 2>'" + err + "'")
+            .c_str());
     EXPECT_EQ(WIFEXITED(result) ? WEXITSTATUS(result) : -1, r.status);
     EXPECT_PRED2(matches, readWhole(out), r.out);
     std::string errText = readWhole(err);

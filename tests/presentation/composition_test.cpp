@@ -29,7 +29,8 @@ class Composition : public PresentationTest {
     markPictureChanged();
   }
   // Shows the slot at (x, y) with a w x h cell taken from (srcX, srcY).
-  void show(int index, int x, int y, int w, int h, int srcX = 0, int srcY = 0, int transparent = 0) {
+  void show(int index, int x, int y, int w, int h, int srcX = 0, int srcY = 0,
+            int transparent = 0) {
     ImageSlot& slot = imageSlots[index];
     slot.destX = x, slot.destY = y, slot.cellWidth = w, slot.cellHeight = h;
     slot.srcX = srcX, slot.srcY = srcY, slot.transparent = (uint8_t)transparent;
@@ -85,13 +86,14 @@ TEST_F(Composition, CellsOpaqueAndTransparentInSlotOrderClippedAndTheMessageAbov
     int x, y;
     COLORREF expected;
   } probes[] = {
-      {100, 50, RGB(2, 1, 1)}, {105, 54, RGB(7, 5, 1)},
-      {101, 52, magenta},  // opaque: magenta is drawn like any colour
+      // clang-format off
+      {100, 50, RGB(2, 1, 1)}, {105, 54, RGB(7, 5, 1)}, {101, 52, magenta},  // opaque: drawn
       {99, 50, gray}, {106, 50, gray}, {100, 49, gray}, {100, 55, gray},
       {301, 303, RGB(16, 0, 0x40)}, {303, 307, RGB(48, 0, 0x40)}, {304, 300, green},
       {307, 307, green}, {206, 6, red}, {212, 12, blue}, {202, 2, red},
       {0, 0, RGB(3, 2, 9)}, {4, 5, RGB(7, 7, 9)}, {5, 5, gray}, {636, 476, RGB(0, 0, 9)},
       {639, 479, RGB(3, 3, 9)}, {635, 479, gray}, {400, 0, gray},
+      // clang-format on
   };
   for (const auto& p : probes) EXPECT_EQ(pixel(p.x, p.y), p.expected) << p.x << "," << p.y;
   int dark = 0;

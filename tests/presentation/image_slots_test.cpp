@@ -38,9 +38,9 @@ TEST_F(Slots, AFailedReloadKeepsNoHandleAndLoadsLeakNothing) {
   EXPECT_FALSE(loadSlotImage(9, "missing.bmp"));
   expectLoadFailureMessage("missing.bmp");
   EXPECT_EQ(slot.loaded + slot.hasMask, 1);  // the flag keeps its value
-  const void* handles[] = {slot.bitmap,        slot.imageDC,           slot.maskBitmap,
-                           slot.maskDC,        slot.maskedImageBitmap, slot.maskedImageDC,
-                           slot.oldBitmap,     slot.oldMaskBitmap,     slot.oldMaskedImageBitmap};
+  const void* handles[] = {slot.bitmap,    slot.imageDC,           slot.maskBitmap,
+                           slot.maskDC,    slot.maskedImageBitmap, slot.maskedImageDC,
+                           slot.oldBitmap, slot.oldMaskBitmap,     slot.oldMaskedImageBitmap};
   for (const void* handle : handles) EXPECT_EQ(handle, nullptr);
   releaseImage(&slot);  // frees nothing twice
   EXPECT_EQ(gdiObjectCount(), before);
@@ -89,13 +89,16 @@ TEST_F(Slots, EachOpenedScriptGetsANewBlackScreenWhichIsPresented) {
   EXPECT_FALSE(createSurface(&virtualScreen, 1 << 20, 1 << 20));
   EXPECT_EQ(gdiObjectCount(), made);
   EXPECT_EQ(GetPixel(virtualScreen.imageDC, 10, 10), 0u);  // a new, black surface
-  releaseImage(&virtualScreen);  // never loaded: left alone
+  releaseImage(&virtualScreen);                            // never loaded: left alone
   EXPECT_EQ(gdiObjectCount(), made);
   SetPixel(virtualScreen.imageDC, 639, 479, 0x0000FF);
   SetPixel(virtualScreen.imageDC, 5, 6, 0x563412);
   presentToDC(target.dc);  // 640 x 480 and no more
-  const int probes[][3] = {{0, 0, 0}, {5, 6, 0x563412}, {639, 479, 0x0000FF},
-                           {640, 479, 0x2080C0}, {639, 480, 0x2080C0}};
+  const int probes[][3] = {{0, 0, 0},
+                           {5, 6, 0x563412},
+                           {639, 479, 0x0000FF},
+                           {640, 479, 0x2080C0},
+                           {639, 480, 0x2080C0}};
   for (const auto& p : probes) EXPECT_EQ(canvasColor(target, p[0], p[1]), (COLORREF)p[2]) << p[0];
   destroyCanvas(&target);
 }

@@ -38,16 +38,11 @@ class MessageTextTest : public PresentationTest {
     return menuSelection;
   }
   // The colour of the text in a box: "none", "red", "black" or "mixed". Red text on white keeps
-  // red at 255 in every pixel, even where Wine blends its edges; black text has dark pixels.
+  // red at 255 in every pixel, even where Wine blends its edges.
   std::string inkColour(int left, int top, int right, int bottom) {
     InkCount red = countInk(canvas, left, top, right, bottom, 0xFF0000, white);
-    if (red.ink == 0) return "none";
-    if (red.foreign == 0) return "red";
-    bool dark = false;
-    for (int k = 0; k < (right - left) * (bottom - top); ++k)
-      dark |= (canvasPixel(canvas, left + k % (right - left), top + k / (right - left)) >> 16) < 0x80;
-    return countInk(canvas, left, top, right, bottom, 0, white).foreign == 0 && dark ? "black"
-                                                                                    : "mixed";
+    InkCount black = countInk(canvas, left, top, right, bottom, 0, white);
+    return red.ink == 0 ? "none" : !red.foreign ? "red" : !black.foreign ? "black" : "mixed";
   }
 
   PixelCanvas canvas;
@@ -85,7 +80,7 @@ TEST_F(MessageTextTest, TheChoiceUnderTheCursorIsRedTheOtherBlack) {
   EXPECT_EQ(inkColour(300, 300, 332, 318), "red");
 }
 
-// Each choice's box is 7 pixels a byte by 16, including its last column and row.
+// Each choice's box is 7 pixels a byte by 16, its last column and row included.
 TEST_F(MessageTextTest, HitBoxesIncludeTheirLastColumnAndRow) {
   std::string a = cp932("あ");
   const struct {
@@ -93,6 +88,7 @@ TEST_F(MessageTextTest, HitBoxesIncludeTheirLastColumnAndRow) {
     POINT at1, at2;
     std::vector<std::pair<POINT, int>> cursors;  // where the cursor is, the selection it gives
   } cases[] = {
+      // clang-format off
       {"ab", "cd", {100, 100}, {300, 300},
        {{{100, 100}, 1}, {{114, 115}, 1}, {{99, 100}, 0}, {{100, 99}, 0}, {{115, 100}, 0},
         {{100, 116}, 0}, {{314, 315}, 2}, {{315, 315}, 0}}},
@@ -105,6 +101,7 @@ TEST_F(MessageTextTest, HitBoxesIncludeTheirLastColumnAndRow) {
        {{{200, 200}, 1}, {{200, 215}, 1}, {{201, 200}, 0}, {{199, 200}, 0}, {{200, 216}, 0}}},
       {"ab", nullptr, {100, 100}, {0, 0}, {{{0, 0}, 0}, {{100, 100}, 1}}},
       {nullptr, nullptr, {0, 0}, {0, 0}, {{{0, 0}, 0}}},
+      // clang-format on
   };
   for (const auto& c : cases) {
     showMenu(c.first, c.at1.x, c.at1.y, c.second, c.at2.x, c.at2.y);
@@ -147,10 +144,10 @@ TEST_F(MessageTextTest, ResetHidesTheTextAndKeepsMessageRectAndSelection) {
   messageRect = RECT{100, 100, 300, 300};
   menuSelection = 2;
   resetTextState();
-  EXPECT_TRUE(textLine1 == nullptr && textLine2 == nullptr);
-  EXPECT_EQ(textVisible + menuVisible, 0);
-  const int pos[] = {textPos1.x, textPos1.y, textPos1.width, textPos1.height, textPos2.x, textPos2.y};
-  EXPECT_EQ(std::vector<int>(pos, pos + 6), (std::vector<int>{0, 0, 200, 200, 0, 0}));
+  EXPECT_TRUE(textLine1 == nullptr && textLine2 == nullptr && textVisible + menuVisible == 0);
+  EXPECT_EQ((std::vector<int>{textPos1.x, textPos1.y, textPos1.width, textPos1.height, textPos2.x,
+                              textPos2.y}),
+            (std::vector<int>{0, 0, 200, 200, 0, 0}));
   textVisible = 1;
   tickWithCursorAt(0, 0);
   EXPECT_TRUE(inkAnywhere(canvas, white).empty());  // no message since the script started

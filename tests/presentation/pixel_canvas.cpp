@@ -10,7 +10,7 @@ PixelCanvas createCanvas(int width, int height, int bitsPerPixel,
     RGBQUAD colors[256];
   } info = {};
   info.header = {sizeof(BITMAPINFOHEADER), width, -height, 1, (WORD)bitsPerPixel, BI_RGB, 0, 0, 0,
-                 (DWORD)palette.size(), 0};
+                 (DWORD)palette.size(),    0};
   for (size_t i = 0; i < palette.size(); ++i)
     info.colors[i] = {GetBValue(palette[i]), GetGValue(palette[i]), GetRValue(palette[i]), 0};
   void* bits = nullptr;
