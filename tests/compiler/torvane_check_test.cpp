@@ -72,14 +72,10 @@ TEST(TorvaneCheck, CommandLinesAndWhatTheyPrint) {
       "bitmap_show 0\r\nscript_end\r\n";
   const std::string boxes =
       "エラー: 引数の数が足りません\\nエラー命令：change_window_caption\\r\\n\\nエラー行：1行目\\n"
-      "作業中のファイル名：S\nエラー: 数値データではありません\n"
-      "エラー: "
-      "引数の数が足りません\\nエラー命令：bitmap_show\\nエラー行：5行目\\n作業中のファイル名：S\n";
+      "作業中のファイル名：S\nエラー: 数値データではありません\nエラー: 引数の数が足りません\\n"
+      "エラー命令：bitmap_show\\nエラー行：5行目\\n作業中のファイル名：S\n";
   const std::string warnings =
-      "S:2: warning: argument 1 of `bitmap_load`, `A`, is not a number: the player's message "
-      "names neither line nor command, and it drops the line [not-a-number]\n"
-      "S:3: warning: slot 10 of `bitmap_load` is not 0 to 9: the player drops this line without "
-      "a message [slot-range]\n";
+      "S:2: warning: …`A`, is not a number… [not-a-number]\nS:3: warning: … [slot-range]\n";
   const std::string beside =
       cp932("script_start\r\nbitmap_load 0 画像\\表.bmp\r\njmp $x\r\nscript_end\r\n");
   const std::string noLabel = "S:3: warning: …`$x`… [missing-label]\n", usage = "usage: …\n";
@@ -93,29 +89,21 @@ TEST(TorvaneCheck, CommandLinesAndWhatTheyPrint) {
       {"--list --no-warn=all %s", clean, 0,
        "1\tscript_start\n3\tbitmap_load\t07\t画像\\\\表.bmp\n1\t表示\n3\tmenu\ta\\tb\tc\\\\d\n"
        "2\tbitmap_hide\t\n1\ta\\x01b\\x1Fc\x7F\\x80\\xA0\\xFD\\xFF\\x81\\xAD\\x81" "0ｱ①\\r\\x82\n", ""},
-      {"--no-warn=all %s", clean, 0, "", ""},
       {"--list %s", errors, 1, "1\tscript_start\n", boxes + warnings},
       {"--list --no-warn=all %s", errors, 1, "1\tscript_start\n", boxes},
       {"--werror %s", errors, 1, "", boxes + warnings},
-      {"%s", cp932("script_start\r\njmp $nowhere\r\n$a\r\n$a\r\njmp $ソ表\r\n$ソ表\r\nmenu x y\r\n"
-                   "if 0 0 1 $ソ\r\nscript_end\r\n"), 0, "",
-       "S:2: warning: …`$nowhere`… [missing-label]\nS:4: warning: …defined on line 3… "
-       "[duplicate-label]\nS:8: warning: …`$ソ`… [missing-label]\n"},
-      {"%s", cp932("script_start\r\nbitmap_load 10 画像\\表.bmp\r\nse_play 010 1\r\n"
-                   "bitmap_show 09 0 0 1 1 0 0 0\r\nif a b X $l\r\n$l\r\nscript_end\r\n"), 1, "",
-       "エラー: 数値データではありません\nS:2: warning: …slot 10 of `bitmap_load`… [slot-range]\nS:3: warning: …slot 010 of "
-       "`se_play`… [slot-range]\nS:5: warning: …argument 3 of `if`, `X`,… [not-a-number]\n"},
-      {"%s", cp932("script_start\r\nbitmap_lod 0 a.bmp\r\nScript_End\r\njmpp $x\r\nhello_world\r\n"
-                   "こんにちは\r\nHello\r\ntext_sho\r\n$x\r\nscript_end\r\n"), 0, "",
-       "S:2: warning: …`bitmap_load` was probably meant… [unknown-command]\n"
-       "S:3: warning: …`script_end` was probably meant… [unknown-command]\n"
-       "S:4: warning: …`jmp` was probably meant… [unknown-command]\n"
-       "S:5: warning: …as a message [unknown-command]\n"
-       "S:8: warning: …`text_show` was probably meant… [unknown-command]\n"},
-      {"%s", "script_start\r\n" + std::string(300, 'a') + "\r\n" + std::string(253, 'b') +
-                 "\r\nscript_end\r\n", 0, "",
-       "S:2: warning: …302 bytes with its line end; the player reads 254 at a time, cuts it after "
-       "byte 254 and… [long-line]\nS:3: warning: …255 bytes… [long-line]\n"},
+      {"%s", cp932("script_start\r\njmp $nowhere\r\n$a\r\n$a\r\nse_play 010 1\r\nif a b X $a\r\n"
+                   "bitmap_lod 0 a.bmp\r\nhello_world\r\n") + std::string(300, 'a') +
+                 cp932("\r\njmp $ソ表\r\n$ソ表\r\nif 0 0 1 $ソ\r\nscript_end\r\n四\r\n"), 1, "",
+       "エラー: 数値データではありません\nS:2: warning: …`$nowhere`… [missing-label]\n"
+       "S:4: warning: …already defined on line 3… [duplicate-label]\n"
+       "S:5: warning: …slot 010 of `se_play`… [slot-range]\n"
+       "S:6: warning: …argument 3 of `if`, `X`,… [not-a-number]\n"
+       "S:7: warning: …`bitmap_load` was probably meant [unknown-command]\n"
+       "S:8: warning: …as a message [unknown-command]\n"
+       "S:9: warning: …302 bytes with its line end; the player reads 254 at a time, cuts it after "
+       "byte 254 and… [long-line]\nS:12: warning: …`$ソ`… [missing-label]\n"
+       "S:14: warning: …follows `script_end` on line 13… [unreachable]\n"},
       {"%s", cp932("script_start\r\nbitmap_load 0 画像\\表.bmp\r\nbitmap_load 1 bad.bmp\r\n"
                    "se_load 2 OK.WAV\r\nse_load 3 bad.wav\r\nse_load 4 音\\ソ.wav\r\n"
                    "change_window_icon bad.bmp\r\nbgm_load 1 曲.mid\r\nscript_end\r\n"), 0, "",
@@ -123,10 +111,6 @@ TEST(TorvaneCheck, CommandLinesAndWhatTheyPrint) {
        "S:5: warning: …cannot play it as a WAV sound… [bad-file]\nS:6: warning: …the sound "
        "`音\\\\ソ.wav` does not exist in D… [missing-file]\nS:7: warning: …as an icon… [bad-file]\n"
        "S:8: warning: …`曲.mid`… [missing-file]\n"},
-      {"%s", cp932("script_start\r\njmp $end\r\n一\r\n二\r\n$end\r\n三\r\nscript_end\r\n四\r\n"
-                   "$never\r\n五\r\n"), 0, "",
-       "S:3: warning: …follows `jmp` on line 2… [unreachable]\n"
-       "S:8: warning: …follows `script_end` on line 7… [unreachable]\n"},
       {"%s", cp932("script_start\r\nmenu a b\r\nif 0 0 1 $out\r\nscript_end\r\n$out\r\n先\r\n"), 0,
        "", "S:6: warning: …runs past its last line… [missing-end]\n"},
       {"%s", cp932("script_start\nbitmap_load 0 画像\\表.bmp\nscript_end\n"), 0, "",
@@ -135,8 +119,6 @@ TEST(TorvaneCheck, CommandLinesAndWhatTheyPrint) {
       {"%s", "\xEF\xBB\xBFscript_start\r\nこんにちは\r\nscript_end\r\n", 0, "",
        "S:1: warning: …byte-order mark, which the player takes as part of the first line, and "
        "its text is UTF-8… [encoding]\n"},
-      {"%s", "script_start\r\nこんにちは\r\nscript_end\r\n", 0, "",
-       "S:1: warning: …saved in UTF-8… [encoding]\n"},
       {"%s", std::string("\xFF\xFEs\0c\0\r\0\n\0", 10), 0, "", "S:1: warning: …UTF-16… [encoding]\n"},
       {"%s", "", 0, "", "S:1: warning: …no line to run… [missing-end]\n"},
       // Options. Files are looked for beside the script unless --base says where.
@@ -150,8 +132,6 @@ TEST(TorvaneCheck, CommandLinesAndWhatTheyPrint) {
       {"", "", 2, "", usage},
       {"--help", "", 0, "usage: torvane-check…", ""},
       {"--version", "", 0, "torvane-check " TORVANE_VERSION "\n", ""},
-      {"--list --no-warn=missing-file '" + testDataPath("compiler/sample.spt") + "'", "", 0, "…",
-       ""},
       {"--werror '" + toolDirectory() + "/demo.spt'", "", 0, "", ""},
       // clang-format on
   };
