@@ -31,7 +31,8 @@ TEST_F(CompilerTest, ScriptsGiveTheirNodesAndMessages) {
       {1, "text one\rtext two\rscript_end\r", {{"text"}}, 0, nullptr},  // CR alone ends no line
       {2, "bitmap_hide 3\r\r\nscript_end\r\n", {{"script_end"}}, 1, nullptr},  // 3\r: no number
       // Text and label lines keep their first token; 表 and ソ end in 0x5C, a trail byte.
-      {6, cp932("こんにちは 世界\r\nこんにちは　世界、です\r\n$start\r\n表示ソフト\r\n表 ソ\r\nlast"),
+      {6, cp932("こんにちは 世界\r\nこんにちは　世界、です\r\n$start\r\n表示ソフト\r\n"
+                "表 ソ\r\nlast"),
        {{cp932("こんにちは")}, {cp932("こんにちは　世界、です")}, {"$start"},
         {"\x95\x5C\x8E\xA6\x83\x5C\x83t\x83g"}, {cp932("表")}, {"last"}}, 0, nullptr},
       {3, cp932("bitmap_load 0 画像\\表.bmp\r\nchange_window_caption ソフト\r\nmenu はい ソ\r\n"),
@@ -64,9 +65,6 @@ TEST_F(CompilerTest, ScriptsGiveTheirNodesAndMessages) {
            "se_stop 99999999999999999999\r\nse_stop -1\r\nse_stop +1\r\nse_stop 1A\r\n"
            "se_stop \t1\r\nse_stop \x82\x4F\r\nse_stop /\r\nse_stop :\r\n",
        {{"se_stop", "07"}, {"se_stop", "00000000000000000009"}, {"se_stop", "9"}}, 7, nullptr},
-      // Arguments taken as they are accept any text.
-      {4, cp932("menu はい いいえ\r\nif x y 1 $label\r\nif 1 1 A $label\r\nif 1 1 2\r\nafter\r\n"),
-       {{"menu", cp932("はい"), cp932("いいえ")}, {"if", "x", "y", "1", "$label"}}, 1, "if"},
       {3, "script_start\r\nset_text_pos 1 A 2 B 3\r\nset_text_pos 1 A 2\r\nscript_end\r\n",
        {{"script_start"}}, 3, "set_text_pos"},
       // clang-format on

@@ -88,7 +88,8 @@ TEST(TorvaneCheck, CommandLinesAndWhatTheyPrint) {
       // clang-format off
       {"--list --no-warn=all %s", clean, 0,
        "1\tscript_start\n3\tbitmap_load\t07\t画像\\\\表.bmp\n1\t表示\n3\tmenu\ta\\tb\tc\\\\d\n"
-       "2\tbitmap_hide\t\n1\ta\\x01b\\x1Fc\x7F\\x80\\xA0\\xFD\\xFF\\x81\\xAD\\x81" "0ｱ①\\r\\x82\n", ""},
+       "2\tbitmap_hide\t\n1\ta\\x01b\\x1Fc\x7F\\x80\\xA0\\xFD\\xFF\\x81\\xAD\\x81"
+       "0ｱ①\\r\\x82\n", ""},
       {"--list %s", errors, 1, "1\tscript_start\n", boxes + warnings},
       {"--list --no-warn=all %s", errors, 1, "1\tscript_start\n", boxes},
       {"--werror %s", errors, 1, "", boxes + warnings},
@@ -119,7 +120,8 @@ TEST(TorvaneCheck, CommandLinesAndWhatTheyPrint) {
       {"%s", "\xEF\xBB\xBFscript_start\r\nこんにちは\r\nscript_end\r\n", 0, "",
        "S:1: warning: …byte-order mark, which the player takes as part of the first line, and "
        "its text is UTF-8… [encoding]\n"},
-      {"%s", std::string("\xFF\xFEs\0c\0\r\0\n\0", 10), 0, "", "S:1: warning: …UTF-16… [encoding]\n"},
+      {"%s", std::string("\xFF\xFEs\0c\0\r\0\n\0", 10), 0, "",
+       "S:1: warning: …UTF-16… [encoding]\n"},
       {"%s", "", 0, "", "S:1: warning: …no line to run… [missing-end]\n"},
       // Options. Files are looked for beside the script unless --base says where.
       {"%s", beside, 0, "", noLabel},

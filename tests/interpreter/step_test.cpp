@@ -41,7 +41,7 @@ TEST_F(Step, ScriptsRunFrameByFrame) {
       {{"jmp $there", "change_window_caption skipped", "$there", "change_window_caption after"},
        {{"cfff", "test||change_window_caption after"}, {"c", "after||(end) run"}}},
       {{"jmp $nowhere", "change_window_caption next"}, {{"c", "test||change_window_caption next"}}},
-      {{"$twice", "change_window_caption first", "jmp $twice", "$twice", "change_window_caption second"},
+      {{"$twice", "change_window_caption first", "jmp $twice", "$twice", "text"},
        {{"cff", "first||change_window_caption first"}}},
       {{"jmp hello", "change_window_caption skipped", "hello", "change_window_caption afterText"},
        {{"c", "test||change_window_caption afterText"}}},
@@ -64,7 +64,8 @@ TEST_F(Step, ScriptsRunFrameByFrame) {
       {choiceScript(1),
        {{"0cffcfffff", "test|AA|if x x 1 $taken menu0"}, {"2f", "test|AA|if x x 1 $taken menu2"},
         {"cf", "notTaken|stop1|$taken"}}},
-      {choiceScript(1), {{"1cffcf", "test|AA|if x x 1 $taken run menu1"}, {"f", "taken|AA|stop2 run"}}},
+      {choiceScript(1),
+       {{"1cffcf", "test|AA|if x x 1 $taken run menu1"}, {"f", "taken|AA|stop2 run"}}},
       {choiceScript(3), {{"1cffcff", "notTaken|AA|stop1 run"}}},
       {choiceScript(3), {{"2cffcff", "notTaken|AA|stop1 run"}}},
       // A choice that leads to a label on the last line leaves the run idle.
