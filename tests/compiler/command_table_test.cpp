@@ -76,13 +76,3 @@ TEST_F(CompilerTest, EachCommandHasItsIndexTokensAndChecks) {
     EXPECT_EQ(scriptLineNumber, whole || caption ? 3 : 2);
   }
 }
-
-// The message is composed whole for a script at a path of 255 bytes, the most scriptPath holds.
-TEST_F(CompilerTest, TheMissingArgumentMessageIsComposedWholeForTheLongestPath) {
-  std::string directory = tempDirectory();
-  ASSERT_LT(directory.size(), 240u);
-  std::string name = std::string(255 - directory.size() - 5, 'n') + ".spt";
-  compile(std::string(250, 'x') + "\r\nbitmap_show 0 0 0\r\n", name.c_str());
-  ASSERT_EQ(strlen(scriptPath), 255u);
-  EXPECT_EQ(boxes(), errorBoxes(0, "bitmap_show", 2));
-}

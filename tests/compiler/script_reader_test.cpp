@@ -79,9 +79,25 @@ TEST_F(CompilerTest, ScriptsGiveTheirNodesAndMessages) {
   }
 }
 
+// Nothing is read from a file that cannot be opened, nor once the frame thread is to stop. The
+// missing-argument message is composed whole for a path of 255 bytes, the most scriptPath holds.
 // Beyond the line limit a script is refused whole, with a message, before it can take more (10 MB
 // of one-character lines took over a gigabyte). A blank line counts, as every read does.
-TEST_F(CompilerTest, AScriptOfMoreLinesThanTheLimitIsRefusedWithAMessage) {
+TEST_F(CompilerTest, FilesThatGiveNothingTheLongestPathAndTheLineLimit) {
+  for (std::string path : {tempDirectory() + "/no-such-script.spt", tempDirectory()}) {
+    compileScript(path.c_str());
+    EXPECT_TRUE(commandList == nullptr && scriptLineNumber == 0);
+  }
+  frameStopRequested = true;
+  compile("script_start\r\nscript_end\r\n");
+  EXPECT_TRUE(commandList == nullptr && scriptLineNumber == 0);
+  frameStopRequested = false;
+  std::string directory = tempDirectory();
+  ASSERT_LT(directory.size(), 240u);
+  std::string name = std::string(255 - directory.size() - 5, 'n') + ".spt";
+  compile(std::string(250, 'x') + "\r\nbitmap_show 0 0 0\r\n", name.c_str());
+  ASSERT_EQ(strlen(scriptPath), 255u);
+  EXPECT_EQ(boxes(), errorBoxes(0, "bitmap_show", 2));
   std::string longest;
   for (int i = 0; i < maxScriptLines; ++i) longest += "a\r\n";
   compile(longest);
@@ -92,17 +108,4 @@ TEST_F(CompilerTest, AScriptOfMoreLinesThanTheLimitIsRefusedWithAMessage) {
   EXPECT_EQ(boxes(), std::vector<std::string>{cp932("エラー:スクリプトが長すぎます\n行数の上限：") +
                                               std::to_string(maxScriptLines) +
                                               cp932("行\n作業中のファイル名：") + scriptPath});
-}
-
-// Nothing is read from a file that cannot be opened, nor once the frame thread is to stop.
-TEST_F(CompilerTest, AMissingFileOrAStopOfTheFrameThreadGivesAnEmptyList) {
-  for (std::string path : {tempDirectory() + "/no-such-script.spt", tempDirectory()}) {
-    compileScript(path.c_str());
-    EXPECT_EQ(commandList, nullptr);
-    EXPECT_EQ(scriptLineNumber, 0);
-  }
-  frameStopRequested = true;
-  compile("script_start\r\nscript_end\r\n");
-  EXPECT_EQ(commandList, nullptr);
-  EXPECT_EQ(scriptLineNumber, 0);
 }

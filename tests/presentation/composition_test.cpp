@@ -134,7 +134,7 @@ TEST_F(Composition, FrameStripsShowTheirCellsInTurn) {
 }
 
 // Which of n frames draw ('d') and which draw nothing ('-').
-TEST_F(Composition, AFrameDrawsOnlyWhenWhatItWouldDrawChanged) {
+TEST_F(Composition, AFrameDrawsOnlyWhenWhatItWouldDrawChangedAndNeverOnceStoppedOrEnded) {
   auto frames = [](int n) {
     std::string drawn;
     while (n-- > 0) drawn += composeFrame() ? 'd' : '-';
@@ -162,22 +162,19 @@ TEST_F(Composition, AFrameDrawsOnlyWhenWhatItWouldDrawChanged) {
     placeCursor(window, c.first.x, c.first.y);
     EXPECT_EQ(frames((int)strlen(c.second)), c.second) << c.first.x << "," << c.first.y;
   }
-}
-
-// A stop requested ends the frame before the step; a script that has ended closes the window
-// and the frame draws nothing more.
-TEST_F(Composition, AFrameAfterTheScriptEndedOrAStopClosesOrDoesNothing) {
-  play(2, 1, 3, 0);
-  show(2, 0, 0, 4, 4);
+  resetTextState();
+  // A stop requested ends the frame before the step; a script that has ended closes the window
+  // and the frame draws nothing more.
+  ASSERT_TRUE(createSurface(&virtualScreen, virtualScreenWidth, virtualScreenHeight));
+  play(4, 1, 3, 0);
   scriptFinished = 1;
   for (bool stop : {true, false}) {
     frameStopRequested = stop;
     clearRecordedMessages();
-    composeFrame();
+    EXPECT_EQ(frames(1), "-");
     EXPECT_EQ(closeCount(), stop ? 0 : 1);
     EXPECT_EQ(recordedMessages().size(), stop ? 0u : 1u);
-    EXPECT_EQ(pixel(0, 0), 0u) << stop;
-    EXPECT_EQ(imageSlots[2].currentFrame, 0) << stop;
+    EXPECT_EQ(pixel(0, 0) + imageSlots[4].currentFrame, 0u) << stop;  // not drawn, not advanced
   }
 }
 

@@ -113,7 +113,7 @@ TEST_F(MessageTextTest, HitBoxesIncludeTheirLastColumnAndRow) {
   EXPECT_TRUE(inkIn(canvas, 0, 0, 640, 480, white).empty());  // nothing drawn of no choices
 }
 
-TEST_F(MessageTextTest, TheMessageIsWrappedAndCutOffInMessageRect) {
+TEST_F(MessageTextTest, TheMessageIsWrappedAndCutOffInMessageRectWhichAResetKeeps) {
   std::string message;
   for (int i = 0; i < 30; ++i) message += cp932("あ");
   textLine1 = message.c_str();
@@ -135,11 +135,8 @@ TEST_F(MessageTextTest, TheMessageIsWrappedAndCutOffInMessageRect) {
   textVisible = 0;
   EXPECT_EQ(tickWithCursorAt(110, 105), 2);
   EXPECT_TRUE(inkAnywhere(canvas, white).empty());
-}
-
-// A reset hides the text and forgets the old script's texts and places, but keeps the message
-// rectangle, where the next message goes without a text position, and the selection.
-TEST_F(MessageTextTest, ResetHidesTheTextAndKeepsMessageRectAndSelection) {
+  // A reset hides the text and forgets the old script's texts and places, but keeps the message
+  // rectangle, where the next message goes without a text position, and the selection.
   showMenu(first.c_str(), 5, 6, second.c_str(), 7, 8);
   messageRect = RECT{100, 100, 300, 300};
   menuSelection = 2;
