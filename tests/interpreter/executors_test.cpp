@@ -9,7 +9,8 @@ namespace {
 using Executors = ScriptRun;
 
 TEST(ScriptNumber, FollowsTheAtoiRuleAndSaturatesBeyond32Bits) {
-  const std::pair<const char*, int> cases[] = {// clang-format off
+  // clang-format off
+  const std::pair<const char*, int> cases[] = {
       {"12", 12}, {"007", 7}, {" \t-3", -3}, {"\v\f\r\n8", 8}, {"+4", 4}, {"12abc", 12}, {"abc", 0},
       {"", 0}, {"2147483647", INT_MAX}, {"2147483648", INT_MAX}, {"-2147483648", INT_MIN},
       {"4294967296", INT_MAX}, {"-99999999999999999999999", INT_MIN}};

@@ -8,16 +8,11 @@ using Step = ScriptRun;
 
 // A question, its two choices at (10, 10) and (10, 50), and an if that takes $taken for value.
 std::vector<std::string> choiceScript(int value) {
-  return {"set_text_pos 1 10 10 300 100",
-          "set_text_pos 2 10 50 0 0",
-          "question",
-          "menu AA BB",
-          "if x x " + std::to_string(value) + " $taken",
-          "change_window_caption notTaken",
-          "stop1",
-          "$taken",
-          "change_window_caption taken",
-          "stop2"};
+  // clang-format off
+  return {"set_text_pos 1 10 10 300 100", "set_text_pos 2 10 50 0 0", "question", "menu AA BB",
+          "if x x " + std::to_string(value) + " $taken", "change_window_caption notTaken", "stop1",
+          "$taken", "change_window_caption taken", "stop2"};
+  // clang-format on
 }
 
 // A script, and steps each with the state the run must be in after them.
