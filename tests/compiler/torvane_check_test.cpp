@@ -94,7 +94,8 @@ TEST(TorvaneCheck, CommandLinesAndWhatTheyPrint) {
       {"--list --no-warn=all %s", errors, 1, "1\tscript_start\n", boxes},
       {"--werror %s", errors, 1, "", boxes + warnings},
       {"%s", cp932("script_start\r\njmp $nowhere\r\n$a\r\n$a\r\nse_play 010 1\r\nif a b X $a\r\n"
-                   "bitmap_lod 0 a.bmp\r\nhello_world\r\n") + std::string(300, 'a') +
+                   "bitmap_lod 0 a.bmp\r\nhello_world\r\n") + std::string(300, 'a') + "\r\n" +
+                 std::string(253, 'b') +
                  cp932("\r\njmp $ソ表\r\n$ソ表\r\nif 0 0 1 $ソ\r\nscript_end\r\n四\r\n"), 1, "",
        "エラー: 数値データではありません\nS:2: warning: …`$nowhere`… [missing-label]\n"
        "S:4: warning: …already defined on line 3… [duplicate-label]\n"
@@ -103,8 +104,9 @@ TEST(TorvaneCheck, CommandLinesAndWhatTheyPrint) {
        "S:7: warning: …`bitmap_load` was probably meant [unknown-command]\n"
        "S:8: warning: …as a message [unknown-command]\n"
        "S:9: warning: …302 bytes with its line end; the player reads 254 at a time, cuts it after "
-       "byte 254 and… [long-line]\nS:12: warning: …`$ソ`… [missing-label]\n"
-       "S:14: warning: …follows `script_end` on line 13… [unreachable]\n"},
+       "byte 254 and… [long-line]\nS:10: warning: …255 bytes… [long-line]\n"
+       "S:13: warning: …`$ソ`… [missing-label]\n"
+       "S:15: warning: …follows `script_end` on line 14… [unreachable]\n"},
       {"%s", cp932("script_start\r\nbitmap_load 0 画像\\表.bmp\r\nbitmap_load 1 bad.bmp\r\n"
                    "se_load 2 OK.WAV\r\nse_load 3 bad.wav\r\nse_load 4 音\\ソ.wav\r\n"
                    "change_window_icon bad.bmp\r\nbgm_load 1 曲.mid\r\nscript_end\r\n"), 0, "",
