@@ -54,14 +54,15 @@ TEST_F(CompilerTest, EachCommandHasItsIndexTokensAndChecks) {
     zeros[0] = command.name;
     EXPECT_EQ(nodes(), NodeList(2, zeros));
     EXPECT_TRUE(boxes().empty());
-    // A letter is no number, with a message; 10 is a number but no slot, refused silently.
     for (int position = 1; position < command.tokens; ++position) {
       SCOPED_TRACE(position);
       char check = command.checks[position - 1];
-      compile(line(position, "A"));
-      EXPECT_EQ(boxes().size() + 2 * nodes().size(), check == '-' ? 2u : 1u);
-      compile(line(position, "10"));
-      EXPECT_EQ(boxes().size() + 2 * nodes().size(), check == 'S' ? 0u : 2u);
+      compile(line(position, "A"));  // no number: the line dropped with a message
+      EXPECT_EQ(boxes().size(), check == '-' ? 0u : 1u);
+      EXPECT_EQ(nodes().size(), check == '-' ? 1u : 0u);
+      compile(line(position, "10"));  // a number but no slot: the line dropped silently
+      EXPECT_TRUE(boxes().empty());
+      EXPECT_EQ(nodes().size(), check == 'S' ? 0u : 1u);
       EXPECT_EQ(closeCount(), 0);
     }
     // Alone on its line: a one-token command is whole and stored without the line end; any

@@ -23,7 +23,7 @@ class Composition : public PresentationTest {
     ASSERT_TRUE(createSurface(&virtualScreen, virtualScreenWidth, virtualScreenHeight));
   }
 
-  // Loads a w x h picture into the slot, hidden, and marks the change as the step would.
+  // Loads a w x h picture into the slot and marks the change as the step would.
   void give(int index, int w, int h, const std::function<COLORREF(int, int)>& pixel) {
     ASSERT_TRUE(loadSlotImage(index, writeTempFile("slot.bmp", bmpFile(w, h, pixel)).c_str()));
     markPictureChanged();
