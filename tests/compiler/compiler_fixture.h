@@ -1,41 +1,23 @@
-// What the compiler tests share: a recording window as the main window, captured message boxes,
-// compiling a script given as bytes through a real file, and the compiler's state put back after
-// each test.
+// The compiler tests' fixture: compiling a script given as bytes through a real file, reading
+// back the list and the messages, and the compiler's state put back after each test.
 #ifndef TORVANE_TESTS_COMPILER_COMPILER_FIXTURE_H
 #define TORVANE_TESTS_COMPILER_COMPILER_FIXTURE_H
 
-#include <gtest/gtest.h>
 #include <stdlib.h>
-#include <string.h>
-
-#include <string>
-#include <vector>
 
 #include "compiler/compiler.h"
-#include "shell/shell.h"
-#include "support/test_support.h"
+#include "presentation/presentation_fixture.h"
 
 typedef std::vector<std::vector<std::string>> NodeList;  // one vector of arguments per node
 
-class CompilerTest : public ::testing::Test {
+class CompilerTest : public PresentationTest {
  protected:
-  void SetUp() override {
-    window = createRecordingWindow();
-    ASSERT_NE(window, nullptr);
-    mainWindow = window;
-    beginCapturingMessageBoxes();
-    clearRecordedMessages();
-  }
-
   void TearDown() override {
     freeCommandList(commandList);
     resetCommandList(commandList);
     compilerAllocate = malloc;
-    frameStopRequested = false;
-    endCapturingMessageBoxes();
-    mainWindow = nullptr;
-    destroyRecordingWindow(window);
     scriptPath[0] = '\0';
+    PresentationTest::TearDown();
   }
 
   // Writes the bytes to a script file, makes it scriptPath and compiles it into commandList.
@@ -48,8 +30,7 @@ class CompilerTest : public ::testing::Test {
     beginCapturingMessageBoxes();
     clearRecordedMessages();
     compileScript(scriptPath);
-    // The file was closed, whatever happened: an open file could not be removed on Windows.
-    EXPECT_EQ(remove(scriptPath), 0);
+    EXPECT_EQ(remove(scriptPath), 0);  // the file was closed: Windows removes no open file
   }
 
   // The list's arguments; the unused argument pointers must be null.
@@ -62,38 +43,18 @@ class CompilerTest : public ::testing::Test {
     return result;
   }
 
-  // The texts of the message boxes shown, in order; each an error box with OK owned by the
-  // main window.
-  std::vector<std::string> boxTexts() const {
-    std::vector<std::string> texts;
-    for (const CapturedMessageBox& box : capturedMessageBoxes()) {
-      EXPECT_EQ(box.caption, cp932("エラー"));
-      EXPECT_TRUE(box.owner == window && box.type == (UINT)MB_OK);
-      texts.push_back(box.text);
-    }
+  // The error boxes the user must see: notNumeric times "no number", then the missing argument
+  // of the command stored as name (unless empty) on the line given.
+  static std::vector<std::string> errorBoxes(int notNumeric, const std::string& name = "",
+                                             int line = 0) {
+    std::string error = cp932("エラー:");
+    std::vector<std::string> texts(notNumeric, error + cp932("数値データではありません"));
+    if (!name.empty())
+      texts.push_back(error + cp932("引数の数が足りません\nエラー命令：") + name +
+                      cp932("\nエラー行：") + std::to_string(line) +
+                      cp932("行目\n作業中のファイル名：") + scriptPath);
     return texts;
   }
-
-  // The WM_CLOSE messages the main window got; each must ask it plainly to close.
-  int closeCount() const {
-    int count = 0;
-    for (const RecordedMessage& m : recordedMessages()) {
-      if (m.message != WM_CLOSE) continue;
-      EXPECT_TRUE(m.window == window && m.wParam == 0 && m.lParam == 0);
-      ++count;
-    }
-    return count;
-  }
-
-  // The messages as the user must see them.
-  static std::string missingArgumentText(const std::string& name, int line,
-                                         const std::string& path) {
-    return cp932("引数の数が足りません\nエラー命令：") + name + cp932("\nエラー行：") +
-           std::to_string(line) + cp932("行目\n作業中のファイル名：") + path;
-  }
-  static std::string notNumericText() { return cp932("数値データではありません"); }
-
-  HWND window = nullptr;
 };
 
 #endif

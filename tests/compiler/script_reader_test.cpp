@@ -1,111 +1,111 @@
-// The script file reader through compileScript on real files: line ends, blank and comment
-// lines, text and label lines, reads of at most 254 bytes, zero bytes, Shift-JIS trail bytes,
-// and the limit of lines.
+// Scripts through compileScript on real files: line ends, blank and comment lines, text and
+// label lines, reads of at most 254 bytes, zero bytes, Shift-JIS trail bytes, delimiters, the
+// argument checks' messages, the limit of lines, and files that give nothing.
 #include "compiler_fixture.h"
 
-// Scripts that compile to the nodes given, with the count of lines read. A script that ends in a
-// bare "bitmap_load" line must report its missing argument on the last line: every read counts.
-TEST_F(CompilerTest, LinesBecomeNodes) {
+// Scripts, the nodes they give, the reads made and the messages shown: each failing argument its
+// own "no number" message, then a missing argument's, which closes the program: no further line
+// is read. Every read counts, so a missing argument on the last line tells how many were made.
+TEST_F(CompilerTest, ScriptsGiveTheirNodesAndMessages) {
   const std::string a252(252, 'a'), a253(253, 'a'), a254(254, 'a'), a255(255, 'a');
   const std::string piece = "text_show " + std::string(244, 'x');  // 254 bytes
-  const std::string missing = "bitmap_load\r\n";
+  const char* const load = "bitmap_load\r\n";
   const struct {
-    const char* what;
     int lines;
     std::string script;
     NodeList expected;
-    bool notNumeric = false;  // one "no number" message
+    int notNumeric;
+    const char* missing;  // the command, as stored, whose argument is missing on the last line
   } cases[] = {
       // clang-format off
-      {"blank and comment lines are skipped but counted", 10,
-       cp932("\r\n  \r\n ,, \r\n;comment\r\n  ;comment, too\r\na;b\r\n\t;note\r\n　;note\r\n"
-             "bitmap_hide 1 ;note\r\n") + missing,
-       {{"a;b"}, {"\t;note"}, {cp932("　;note")}, {"bitmap_hide", "1"}}},
-      {"an empty file", 0, "", {}},
-      {"a line of only delimiters without a line end", 2, "script_start\r\n , ,",
-       {{"script_start"}}},
-      {"the last line needs no line end", 2, "bitmap_hide 3\r\nscript_end",
-       {{"bitmap_hide", "3"}, {"script_end"}}},
-      // The LF stays on each line's last token: the command alone is no command, the number is
-      // no number, the empty line is a text line of an LF; after a trailing comma the LF is a
-      // token of its own, which bitmap_hide never takes.
-      {"lines ending in LF alone", 5, "script_end\nbitmap_hide 3\n\nhello\nbitmap_hide 3,\n",
-       {{"script_end\n"}, {"\n"}, {"hello\n"}, {"bitmap_hide", "3"}}, true},
-      {"lines ending in CR alone are one line", 1, "text one\rtext two\rscript_end\r",
-       {{"text"}}},
-      // A CR LF that is not the very end stays with the token, so 3\r is no number.
-      {"CR before CR LF", 2, "bitmap_hide 3\r\r\nscript_end\r\n", {{"script_end"}}, true},
+      {10, cp932("\r\n  \r\n ,, \r\n;comment\r\n  ;comment, too\r\na;b\r\n\t;note\r\n　;note\r\n"
+                 "bitmap_hide 1 ;note\r\n") + load,
+       {{"a;b"}, {"\t;note"}, {cp932("　;note")}, {"bitmap_hide", "1"}}, 0, load},
+      {0, "", {}, 0, nullptr},
+      {2, "script_start\r\n , ,", {{"script_start"}}, 0, nullptr},
+      {2, "bitmap_hide 3\r\nscript_end", {{"bitmap_hide", "3"}, {"script_end"}}, 0, nullptr},
+      // The LF stays on each line's last token: the command alone is no command, the number no
+      // number, the empty line a text line of an LF; after a trailing comma the LF is a token.
+      {5, "script_end\nbitmap_hide 3\n\nhello\nbitmap_hide 3,\n",
+       {{"script_end\n"}, {"\n"}, {"hello\n"}, {"bitmap_hide", "3"}}, 1, nullptr},
+      {1, "text one\rtext two\rscript_end\r", {{"text"}}, 0, nullptr},  // CR alone ends no line
+      {2, "bitmap_hide 3\r\r\nscript_end\r\n", {{"script_end"}}, 1, nullptr},  // 3\r: no number
       // Text and label lines keep their first token; 表 and ソ end in 0x5C, a trail byte.
-      {"text and labels", 6,
-       cp932("こんにちは 世界\r\nこんにちは　世界、です\r\n$start\r\n表示ソフト\r\n表 ソ\r\nlast"),
+      {6, cp932("こんにちは 世界\r\nこんにちは　世界、です\r\n$start\r\n表示ソフト\r\n"
+                "表 ソ\r\nlast"),
        {{cp932("こんにちは")}, {cp932("こんにちは　世界、です")}, {"$start"},
-        {"\x95\x5C\x8E\xA6\x83\x5C\x83t\x83g"}, {cp932("表")}, {"last"}}},
-      {"arguments carry Shift-JIS unchanged", 3,
-       cp932("bitmap_load 0 画像\\表.bmp\r\nchange_window_caption ソフト\r\nmenu はい ソ\r\n"),
+        {"\x95\x5C\x8E\xA6\x83\x5C\x83t\x83g"}, {cp932("表")}, {"last"}}, 0, nullptr},
+      {3, cp932("bitmap_load 0 画像\\表.bmp\r\nchange_window_caption ソフト\r\nmenu はい ソ\r\n"),
        {{"bitmap_load", "0", cp932("画像\\表.bmp")}, {"change_window_caption", cp932("ソフト")},
-        {"menu", cp932("はい"), cp932("ソ")}}},
+        {"menu", cp932("はい"), cp932("ソ")}}, 0, nullptr},
       // Reads of at most 254 bytes: 252 and CR LF are one read; at 253 the CR stays and the LF
       // is a line of its own; at 254 the CR LF is a blank line, counted; at 255 the rest is text.
-      {"252 bytes", 2, a252 + "\r\n" + missing, {{a252}}},
-      {"253 bytes", 3, a253 + "\r\n" + missing, {{a253 + "\r"}, {"\n"}}},
-      {"254 bytes", 3, a254 + "\r\n" + missing, {{a254}}},
-      {"255 bytes", 3, a255 + "\r\n" + missing, {{a254}, {"a"}}},
-      {"the piece after a long line is looked up like any line", 6,
-       piece + "script_end\r\n" + piece + " ;c\r\n" + piece + "bitmap_hide 7,x\r\n",
-       {{"text_show"}, {"script_end"}, {"text_show"}, {"text_show"}, {"bitmap_hide", "7"}}},
-      {"a zero byte ends the line", 4,
-       std::string("bitmap_hide 3\0 garbage\r\n\0abc\r\ntext_show\0x\r\nnext\r\n", 49),
-       {{"bitmap_hide", "3"}, {"text_show"}, {"next"}}},
+      {2, a252 + "\r\n" + load, {{a252}}, 0, load},
+      {3, a253 + "\r\n" + load, {{a253 + "\r"}, {"\n"}}, 0, load},
+      {3, a254 + "\r\n" + load, {{a254}}, 0, load},
+      {3, a255 + "\r\n" + load, {{a254}, {"a"}}, 0, load},
+      // The piece after a long line is looked up like any line.
+      {6, piece + "script_end\r\n" + piece + " ;c\r\n" + piece + "bitmap_hide 7,x\r\n",
+       {{"text_show"}, {"script_end"}, {"text_show"}, {"text_show"}, {"bitmap_hide", "7"}}, 0,
+       nullptr},
+      {4, std::string("bitmap_hide 3\0 garbage\r\n\0abc\r\ntext_show\0x\r\nnext\r\n", 49),
+       {{"bitmap_hide", "3"}, {"text_show"}, {"next"}}, 0, nullptr},  // a zero ends the line
+      // Commas and spaces mix freely; a delimiter before the CR LF leaves it as a token.
+      {6, "bitmap_hide, 3\r\n ,,bitmap_hide ,, 3 ,\r\nbitmap_hide 3 ;note\r\nbitmap_hide,\r\n"
+          "bitmap_hide \r\nanim_hide 12\r\n",
+       {{"bitmap_hide", "3"}, {"bitmap_hide", "3"}, {"bitmap_hide", "3"}, {"bitmap_hide", ""},
+        {"bitmap_hide", ""}, {"anim_hide", "12"}}, 0, nullptr},
+      // A command name is never text, and text never a command.
+      {5, "script_end extra\r\nScript_end\r\nbitmap_hide\t3\r\n\tbitmap_hide 3\r\n$label\r\n",
+       {{"script_end"}, {"Script_end"}, {"bitmap_hide\t3"}, {"\tbitmap_hide"}, {"$label"}}, 0,
+       nullptr},
+      // Slots: any number of leading zeros; 10 and above refused silently, however large;
+      // signs, letters, a tab and a full-width digit are no number.
+      {12, "se_stop 07\r\nse_stop 00000000000000000009\r\nse_stop 9\r\nse_stop 10\r\n"
+           "se_stop 99999999999999999999\r\nse_stop -1\r\nse_stop +1\r\nse_stop 1A\r\n"
+           "se_stop \t1\r\nse_stop \x82\x4F\r\nse_stop /\r\nse_stop :\r\n",
+       {{"se_stop", "07"}, {"se_stop", "00000000000000000009"}, {"se_stop", "9"}}, 7, nullptr},
+      {3, "script_start\r\nset_text_pos 1 A 2 B 3\r\nset_text_pos 1 A 2\r\nscript_end\r\n",
+       {{"script_start"}}, 3, "set_text_pos"},
       // clang-format on
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.script.substr(0, 60));
     compile(c.script);
     EXPECT_EQ(nodes(), c.expected);
     EXPECT_EQ(scriptLineNumber, c.lines);
-    std::vector<std::string> boxes;
-    if (c.notNumeric) boxes.push_back(notNumericText());
-    if (c.script.size() > missing.size() &&
-        c.script.compare(c.script.size() - missing.size(), missing.size(), missing) == 0)
-      boxes.push_back(missingArgumentText(missing, c.lines, scriptPath));
-    EXPECT_EQ(boxTexts(), boxes);
+    EXPECT_EQ(boxes(), errorBoxes(c.notNumeric, c.missing ? c.missing : "", c.lines));
+    EXPECT_EQ(closeCount(), c.missing ? 1 : 0);
   }
 }
 
+// Nothing is read from a file that cannot be opened, nor once the frame thread is to stop. The
+// missing-argument message is composed whole for a path of 255 bytes, the most scriptPath holds.
 // Beyond the line limit a script is refused whole, with a message, before it can take more (10 MB
 // of one-character lines took over a gigabyte). A blank line counts, as every read does.
-TEST_F(CompilerTest, AScriptOfMoreLinesThanTheLimitIsRefusedWithAMessage) {
-  std::string longest;
-  for (int i = 0; i < maxScriptLines; ++i) longest += "a\r\n";
-  const struct {
-    std::string script;
-    size_t nodes;
-  } cases[] = {
-      {longest, (size_t)maxScriptLines},
-      {longest + "\r\n", 0},
-  };
-  for (const auto& c : cases) {
-    compile(c.script);
-    size_t count = 0;
-    for (CommandNode* node = commandList; node; node = node->next) ++count;
-    EXPECT_EQ(count, c.nodes);
-    std::vector<std::string> boxes;
-    if (c.nodes == 0)
-      boxes.push_back(cp932("スクリプトが長すぎます\n行数の上限：") + std::to_string(maxScriptLines) +
-                      cp932("行\n作業中のファイル名：") + scriptPath);
-    EXPECT_EQ(boxTexts(), boxes);
-  }
-}
-
-// Nothing is read from a file that cannot be opened, nor once the frame thread is to stop.
-TEST_F(CompilerTest, AMissingFileOrAStopOfTheFrameThreadGivesAnEmptyList) {
+TEST_F(CompilerTest, FilesThatGiveNothingTheLongestPathAndTheLineLimit) {
   for (std::string path : {tempDirectory() + "/no-such-script.spt", tempDirectory()}) {
     compileScript(path.c_str());
-    EXPECT_EQ(commandList, nullptr);
-    EXPECT_EQ(scriptLineNumber, 0);
+    EXPECT_TRUE(commandList == nullptr && scriptLineNumber == 0);
   }
   frameStopRequested = true;
   compile("script_start\r\nscript_end\r\n");
+  EXPECT_TRUE(commandList == nullptr && scriptLineNumber == 0);
+  frameStopRequested = false;
+  std::string directory = tempDirectory();
+  ASSERT_LT(directory.size(), 240u);
+  std::string name = std::string(255 - directory.size() - 5, 'n') + ".spt";
+  compile(std::string(250, 'x') + "\r\nbitmap_show 0 0 0\r\n", name.c_str());
+  ASSERT_EQ(strlen(scriptPath), 255u);
+  EXPECT_EQ(boxes(), errorBoxes(0, "bitmap_show", 2));
+  std::string longest;
+  for (int i = 0; i < maxScriptLines; ++i) longest += "a\r\n";
+  compile(longest);
+  EXPECT_EQ(nodes().size(), (size_t)maxScriptLines);
+  EXPECT_TRUE(boxes().empty());
+  compile(longest + "\r\n");
   EXPECT_EQ(commandList, nullptr);
-  EXPECT_EQ(scriptLineNumber, 0);
+  EXPECT_EQ(boxes(), std::vector<std::string>{cp932("エラー:スクリプトが長すぎます\n行数の上限：") +
+                                              std::to_string(maxScriptLines) +
+                                              cp932("行\n作業中のファイル名：") + scriptPath});
 }

@@ -15,17 +15,11 @@ TEST(SystemTexts, EachTextIsTheCp932FormOfItsUtf8Spelling) {
     SCOPED_TRACE(entry.name);
     ASSERT_EQ(entry.bytes[entry.length], '\0');
     // A text may hold zeros of its own (the Open dialog's filter pairs): compare piece by piece.
-    std::string bytes(entry.bytes, entry.length);
     const char* utf8 = entry.utf8;
-    size_t start = 0;
-    while (start <= bytes.size()) {
-      size_t end = bytes.find('\0', start);
-      if (end == std::string::npos) end = bytes.size();
-      std::string piece = bytes.substr(start, end - start);
+    for (const char* piece = entry.bytes; piece <= entry.bytes + entry.length;
+         piece += strlen(piece) + 1, utf8 += strlen(utf8) + 1) {
       EXPECT_EQ(piece, cp932(utf8));
       EXPECT_EQ(utf8FromCp932(piece), utf8);
-      utf8 += strlen(utf8) + 1;
-      start = end + 1;
     }
   }
 }

@@ -1,67 +1,43 @@
-// A script run without the shell: a recording window stands in for the main window, the script
-// is compiled from a temporary file and started as the frame thread starts it, and the test
-// drives composeFrame frame by frame, clicking by setting runEnabled. Every owner's state the
-// run touches is put back after each test.
+// A script run without the shell: the script is compiled from a temporary file and started as
+// the frame thread starts it, and the test drives composeFrame frame by frame, clicking by
+// setting runEnabled.
 #ifndef TORVANE_TESTS_INTERPRETER_SCRIPT_RUN_H
 #define TORVANE_TESTS_INTERPRETER_SCRIPT_RUN_H
 
-#include <gtest/gtest.h>
-#include <string.h>
-
-#include <string>
-#include <vector>
-
-#include "compiler/compiler.h"
-#include "interpreter/interpreter.h"
-#include "presentation/presentation.h"
-#include "presentation/presentation_fixture.h"
-#include "shell/shell.h"
+#include "compiler/compiler_fixture.h"
 #include "sound/sound.h"
-#include "support/test_support.h"
 
-class ScriptRun : public PresentationTest {
+class ScriptRun : public CompilerTest {
  protected:
   void SetUp() override {
-    PresentationTest::SetUp();
-    // Scripts name their files relative to the current directory, as the player's do.
-    SetCurrentDirectoryA(tempDirectory().c_str());
+    CompilerTest::SetUp();
+    SetCurrentDirectoryA(tempDirectory().c_str());  // scripts name files relative to it
     ASSERT_TRUE(createSurface(&virtualScreen, virtualScreenWidth, virtualScreenHeight));
   }
-
   void TearDown() override {
     stopSound(0);
     releaseSoundSlots();
     resetSoundSlots();
-    freeCommandList(commandList);
-    resetCommandList(commandList);
-    PresentationTest::TearDown();  // slots, virtual screen, text, window
-    currentCommand = nullptr;
-    runEnabled = scriptFinished = 0;
-    frameStopRequested = false;
+    CompilerTest::TearDown();
   }
 
   // Compiles the lines (CR LF added) and starts the run as the frame thread does, with the
-  // window's title, messages and boxes fresh.
+  // window's title "test" and no messages or boxes yet.
   void startScript(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines) text += line + "\r\n";
-    snprintf(scriptPath, sizeof scriptPath, "%s", writeTempFile("script.spt", text).c_str());
-    freeCommandList(commandList);
-    resetCommandList(commandList);
-    compileScript(scriptPath);
+    compile(text);
     resetTextState();
     resetSoundSlots();
     currentCommand = commandList;
-    runEnabled = scriptFinished = 0;
-    lastCommandIndex = 0;
+    runEnabled = scriptFinished = lastCommandIndex = 0;
     SetWindowTextA(window, "test");
     clearRecordedMessages();
-    beginCapturingMessageBoxes();
   }
 
-  // Carries out steps, one character each: 'c' a click and a frame, 'f' a frame without one;
-  // '0', '1', '2' rest the cursor on neither choice, the first or the second, of a menu whose
-  // boxes are at (10, 10) and (10, 50).
+  // Steps, one character each: 'c' a click and a frame, 'f' a frame without one; '0', '1', '2'
+  // rest the cursor on neither choice, the first or the second of a menu whose boxes are at
+  // (10, 10) and (10, 50).
   void play(const char* steps) {
     static const POINT cursor[] = {{300, 300}, {12, 12}, {20, 60}};
     for (const char* p = steps; *p; ++p) {
@@ -71,9 +47,8 @@ class ScriptRun : public PresentationTest {
     }
   }
 
-  // The run in one line: "title|message|next node's arguments", then the flags that are set, "!"
-  // once WM_CLOSE was sent, and the message boxes ("[caption:text]", each owned by the window, OK
-  // only).
+  // The run in one line: "title|message|next node's arguments", the flags that are set, "!"
+  // once WM_CLOSE was sent, and the message boxes as "[caption:text]".
   std::string state() {
     char title[256] = {};
     GetWindowTextA(window, title, sizeof title);
@@ -84,11 +59,8 @@ class ScriptRun : public PresentationTest {
     if (runEnabled) s += " run";
     if (menuVisible) s += " menu" + std::to_string(menuSelection);
     if (scriptFinished) s += " finished";
-    if (countRecorded(WM_CLOSE)) s += "!";
-    for (const CapturedMessageBox& box : capturedMessageBoxes()) {
-      EXPECT_TRUE(box.owner == window && box.type == (UINT)MB_OK);
-      s += " [" + box.caption + ":" + box.text + "]";
-    }
+    if (closeCount()) s += "!";
+    for (const std::string& box : boxes()) s += " [" + box + "]";
     return s;
   }
 };

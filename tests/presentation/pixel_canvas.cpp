@@ -1,30 +1,21 @@
 // DIB-section canvases for the GDI tests.
 #include "pixel_canvas.h"
 
-#include <stdlib.h>
 #include <string.h>
 
 PixelCanvas createCanvas(int width, int height, int bitsPerPixel,
                          const std::vector<COLORREF>& palette) {
-  PixelCanvas canvas = {};
-  size_t size = sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD);
-  BITMAPINFO* info = (BITMAPINFO*)calloc(1, size);
-  info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info->bmiHeader.biWidth = width;
-  info->bmiHeader.biHeight = -height;  // top-down
-  info->bmiHeader.biPlanes = 1;
-  info->bmiHeader.biBitCount = (WORD)bitsPerPixel;
-  info->bmiHeader.biCompression = BI_RGB;
-  info->bmiHeader.biClrUsed = (DWORD)palette.size();
-  RGBQUAD* colors = info->bmiColors;
-  for (size_t i = 0; i < palette.size(); ++i) {
-    colors[i].rgbRed = GetRValue(palette[i]);
-    colors[i].rgbGreen = GetGValue(palette[i]);
-    colors[i].rgbBlue = GetBValue(palette[i]);
-  }
+  struct {
+    BITMAPINFOHEADER header;
+    RGBQUAD colors[256];
+  } info = {};
+  info.header = {sizeof(BITMAPINFOHEADER), width, -height, 1, (WORD)bitsPerPixel, BI_RGB, 0, 0, 0,
+                 (DWORD)palette.size(),    0};
+  for (size_t i = 0; i < palette.size(); ++i)
+    info.colors[i] = {GetBValue(palette[i]), GetGValue(palette[i]), GetRValue(palette[i]), 0};
   void* bits = nullptr;
-  canvas.bitmap = CreateDIBSection(nullptr, info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  free(info);
+  PixelCanvas canvas = {};
+  canvas.bitmap = CreateDIBSection(nullptr, (BITMAPINFO*)&info, DIB_RGB_COLORS, &bits, nullptr, 0);
   canvas.bits = (uint8_t*)bits;
   canvas.width = width;
   canvas.height = height;
@@ -54,9 +45,8 @@ COLORREF canvasColor(const PixelCanvas& canvas, int x, int y) {
 }
 
 void fillCanvas(const PixelCanvas& canvas, COLORREF color) {
-  for (int y = 0; y < canvas.height; ++y) {
-    for (int x = 0; x < canvas.width; ++x) setCanvasPixel(canvas, x, y, color);
-  }
+  for (int k = 0; k < canvas.width * canvas.height; ++k)
+    setCanvasPixel(canvas, k % canvas.width, k / canvas.width, color);
 }
 
 void destroyCompatibleCanvas(CompatibleCanvas* canvas) {

@@ -14,10 +14,7 @@ struct PixelCanvas {
   HBITMAP bitmap;
   HGDIOBJ oldBitmap;
   uint8_t* bits;  // rows top-down
-  int width;
-  int height;
-  int rowBytes;
-  int bitsPerPixel;
+  int width, height, rowBytes, bitsPerPixel;
 };
 
 // A top-down DIB section of the given depth in a new memory DC. palette: the colour table of

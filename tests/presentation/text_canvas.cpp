@@ -18,22 +18,25 @@ void fillTextCanvas(const PixelCanvas& canvas, uint32_t rgb) {
   }
 }
 
-InkBox inkIn(const PixelCanvas& canvas, int left, int top, int right, int bottom,
-             uint32_t background) {
-  left = std::max(left, 0);
-  top = std::max(top, 0);
-  right = std::min(right, canvas.width);
-  bottom = std::min(bottom, canvas.height);
-  InkBox box = {right, bottom, left - 1, top - 1};
-  for (int y = top; y < bottom; ++y) {
-    for (int x = left; x < right; ++x) {
-      if (canvasPixel(canvas, x, y) == background) continue;
-      box.left = std::min(box.left, x);
-      box.right = std::max(box.right, x);
-      box.top = std::min(box.top, y);
-      box.bottom = std::max(box.bottom, y);
+// Calls visit(x, y, pixel) for each pixel of the box, clipped to the canvas, that is not
+// background.
+template <typename Visit>
+void visitInk(const PixelCanvas& canvas, int left, int top, int right, int bottom,
+              uint32_t background, Visit visit) {
+  for (int y = std::max(top, 0); y < std::min(bottom, canvas.height); ++y) {
+    for (int x = std::max(left, 0); x < std::min(right, canvas.width); ++x) {
+      if (canvasPixel(canvas, x, y) != background) visit(x, y, canvasPixel(canvas, x, y));
     }
   }
+}
+
+InkBox inkIn(const PixelCanvas& canvas, int left, int top, int right, int bottom,
+             uint32_t background) {
+  InkBox box = {right, bottom, left - 1, top - 1};
+  visitInk(canvas, left, top, right, bottom, background, [&](int x, int y, uint32_t) {
+    box = {std::min(box.left, x), std::min(box.top, y), std::max(box.right, x),
+           std::max(box.bottom, y)};
+  });
   return box;
 }
 
@@ -43,12 +46,7 @@ std::vector<InkBox> lineInk(const PixelCanvas& canvas, int left, int top, int li
   for (int line = 0; line < lines; ++line) {
     int bandTop = top + line * lineHeight;
     InkBox box = inkIn(canvas, 0, bandTop, canvas.width, bandTop + lineHeight, background);
-    if (!box.empty()) {
-      box.left -= left;
-      box.right -= left;
-      box.top -= top;
-      box.bottom -= top;
-    }
+    if (!box.empty()) box = {box.left - left, box.top - top, box.right - left, box.bottom - top};
     boxes.push_back(box);
   }
   return boxes;
@@ -71,13 +69,9 @@ bool isTextShade(uint32_t pixel, uint32_t text, uint32_t background) {
 InkCount countInk(const PixelCanvas& canvas, int left, int top, int right, int bottom,
                   uint32_t text, uint32_t background) {
   InkCount count = {0, 0};
-  for (int y = std::max(top, 0); y < std::min(bottom, canvas.height); ++y) {
-    for (int x = std::max(left, 0); x < std::min(right, canvas.width); ++x) {
-      uint32_t pixel = canvasPixel(canvas, x, y);
-      if (pixel == background) continue;
-      ++count.ink;
-      if (!isTextShade(pixel, text, background)) ++count.foreign;
-    }
-  }
+  visitInk(canvas, left, top, right, bottom, background, [&](int, int, uint32_t pixel) {
+    ++count.ink;
+    count.foreign += !isTextShade(pixel, text, background);
+  });
   return count;
 }

@@ -11,22 +11,20 @@
 #include "pixel_canvas.h"
 
 // The System font's cell: DrawTextA's line pitch and the advances of one and two bytes.
-constexpr int lineHeight = 18;
-constexpr int narrowCell = 8;
-constexpr int wideCell = 16;
+constexpr int lineHeight = 18, narrowCell = 8, wideCell = 16;
 
-// A 32-bpp canvas (pixel_canvas.h) filled with background (0x00RRGGBB), in TRANSPARENT mode
-// with the text colour black. Freed with destroyCanvas.
+// A 32-bpp canvas filled with background (0x00RRGGBB, as a pixel is in memory), in TRANSPARENT
+// mode with the text colour black. Freed with destroyCanvas.
 PixelCanvas createTextCanvas(int width, int height, uint32_t background);
 void fillTextCanvas(const PixelCanvas& canvas, uint32_t rgb);
-// A pixel as 0x00RRGGBB, the order of a 32-bpp DIB in memory.
 inline uint32_t canvasPixel(const PixelCanvas& canvas, int x, int y) {
   return reinterpret_cast<const uint32_t*>(canvas.bits + y * canvas.rowBytes)[x] & 0xFFFFFF;
 }
 
-// The smallest box holding every pixel that differs from background; empty() when none does.
+// The smallest box (right and bottom included) holding every pixel that differs from
+// background; empty() when none does.
 struct InkBox {
-  int left, top, right, bottom;  // right and bottom included
+  int left, top, right, bottom;
   bool empty() const { return right < left; }
 };
 InkBox inkIn(const PixelCanvas& canvas, int left, int top, int right, int bottom,
@@ -34,27 +32,22 @@ InkBox inkIn(const PixelCanvas& canvas, int left, int top, int right, int bottom
 inline InkBox inkAnywhere(const PixelCanvas& canvas, uint32_t background) {
   return inkIn(canvas, 0, 0, canvas.width, canvas.height, background);
 }
-
-// The ink of each line of text drawn from (left, top): band n holds rows top + 18n to top +
-// 18n + 17. Coordinates in the boxes are relative to (left, top).
+// The ink of each line of text drawn from (left, top), line n in rows top + 18n to top + 18n +
+// 17, relative to (left, top).
 std::vector<InkBox> lineInk(const PixelCanvas& canvas, int left, int top, int lines,
                             uint32_t background);
-
-// How many character cells of the given width a line's ink reaches into: the cell that holds
-// its rightmost pixel, counted from 1.
+// The character cells of the given width a line's ink reaches into, counted from 1.
 inline int cellsReached(const InkBox& box, int cellWidth) {
   return box.empty() ? 0 : box.right / cellWidth + 1;
 }
 
-// Is a changed pixel one that text of colour text on background may leave? Our GDI: exactly
-// the text colour. Wine: a blend of the two (each channel between them).
+// Can text of colour text on background leave this pixel? Our GDI: exactly the text colour.
+// Wine: a blend of the two (each channel between them).
 bool isTextShade(uint32_t pixel, uint32_t text, uint32_t background);
-
-// Counts, in a box, the pixels that differ from background, and of those the ones that are no
-// shade of text: exactly the text colour on our GDI, a blend of text and background on Wine's.
+// In a box, the pixels that differ from background, and of those the ones that are no shade
+// of text.
 struct InkCount {
-  int ink;
-  int foreign;
+  int ink, foreign;
 };
 InkCount countInk(const PixelCanvas& canvas, int left, int top, int right, int bottom,
                   uint32_t text, uint32_t background);
