@@ -29,7 +29,7 @@
 
 namespace {
 
-std::string folder;           // removed at exit with the files written into it
+std::string folder;  // removed at exit with the files written into it
 std::set<std::string> files;
 
 void removeFolder() {
@@ -83,8 +83,7 @@ void fuzzOne(const uint8_t* data, size_t size) {
   const char* path = writeFile("picture.bmp", data, size);
   if (loadSlotImage(0, path)) {
     const ImageSlot& slot = imageSlots[0];
-    if (slot.width < 1 || slot.height < 1 || int64_t(slot.width) * slot.height > (8 << 20))
-      abort();
+    if (slot.width < 1 || slot.height < 1 || int64_t(slot.width) * slot.height > (8 << 20)) abort();
     HBITMAP device = (HBITMAP)LoadImageA(nullptr, path, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE);
     if (!device) abort();
     DeleteObject(device);
