@@ -23,6 +23,8 @@
 #include <time.h>
 
 #include <algorithm>
+#include <map>
+#include <set>
 #include <vector>
 
 #include "support/test_support.h"
@@ -35,9 +37,8 @@ COLORREF background(int x, int y) {
 
 COLORREF sprite(int x, int y) {  // a blue disc with a dark rim on magenta
   int d = (x - 32) * (x - 32) + (y - 32) * (y - 32);
-  return d > 28 * 28   ? RGB(255, 0, 255)
-         : d > 20 * 20 ? RGB(0x20, 0x30, 0x80)
-                       : RGB(0x40, 0x60, 0xF0);
+  COLORREF inside = d > 20 * 20 ? RGB(0x20, 0x30, 0x80) : RGB(0x40, 0x60, 0xF0);
+  return d > 28 * 28 ? RGB(255, 0, 255) : inside;
 }
 
 COLORREF strip(int x, int y) {  // four 32x32 cells, each a square of its own colour on magenta
@@ -52,11 +53,10 @@ int assets(const std::string& directory) {
                                                        {"strip.bmp", bmpFile(128, 32, strip)},
                                                        {"icon.ico", icoFile()},
                                                        {"beep.wav", wavFile(800)}};
-  for (const auto& file : files) {
-    FILE* out = fopen((directory + "/" + file.first).c_str(), "wb");
-    bool written =
-        out && fwrite(file.second.data(), 1, file.second.size(), out) == file.second.size();
-    if ((out && fclose(out) != 0) || !written) return perror(file.first), 1;
+  for (const auto& [name, bytes] : files) {
+    FILE* out = fopen((directory + "/" + name).c_str(), "wb");
+    if (!out || fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size() || fclose(out) != 0)
+      return perror(name), 1;
   }
   return 0;
 }
@@ -173,27 +173,25 @@ double now() {
 }
 
 int await(int argc, char** argv) {
-  std::vector<Rect> masks, fuzzy;  // fuzzy rectangles are masks as well
-  std::vector<Rect> red, watched;  // at most one each
+  std::map<std::string, std::vector<Rect>> rects;  // by option
   const char* savePath = nullptr;
   bool usable = argc >= 9;
   for (int i = 9; i < argc && usable; i += 2) {
     const char *option = argv[i], *value = i + 1 < argc ? argv[i + 1] : "";
     Rect rect;
     bool isRect = sscanf(value, "%d,%d,%d,%d", &rect.x, &rect.y, &rect.w, &rect.h) == 4;
-    if (!strcmp(option, "--save") && *value)
+    if (!strcmp(option, "--save") && *value) {
       savePath = value;
-    else if (isRect && !strcmp(option, "--mask"))
-      masks.push_back(rect);
-    else if (isRect && !strcmp(option, "--fuzzy"))
-      masks.push_back(rect), fuzzy.push_back(rect);
-    else if (isRect && !strcmp(option, "--red"))
-      red = {rect};
-    else if (isRect && !strcmp(option, "--changes"))
-      watched = {rect};
-    else
+    } else if (isRect &&
+               std::set<std::string>{"--mask", "--fuzzy", "--red", "--changes"}.count(option)) {
+      rects[option].push_back(rect);
+    } else {
       usable = false;
+    }
   }
+  std::vector<Rect> fuzzy = rects["--fuzzy"], red = rects["--red"], watched = rects["--changes"];
+  std::vector<Rect> masks = rects["--mask"];  // and the fuzzy rectangles
+  masks.insert(masks.end(), fuzzy.begin(), fuzzy.end());
   Picture expected, shot;
   Display* display = usable ? XOpenDisplay(nullptr) : nullptr;
   if (!display || !loadPng(argv[7], &expected)) {
