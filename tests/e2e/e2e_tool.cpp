@@ -20,9 +20,10 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <math.h>
 #include <string.h>
-#include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <set>
 #include <vector>
@@ -166,12 +167,6 @@ bool sameMarks(const Picture& shot, const Picture& expected, const Rect& area) {
   return false;
 }
 
-double now() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return t.tv_sec + t.tv_nsec / 1e9;
-}
-
 int await(int argc, char** argv) {
   std::map<std::string, std::vector<Rect>> rects;  // by option
   const char* savePath = nullptr;
@@ -203,12 +198,13 @@ int await(int argc, char** argv) {
   XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });  // the window may go away
   Window window = strtoul(argv[2], nullptr, 0);
   int margins[4] = {atoi(argv[3]), atoi(argv[4]), atoi(argv[5]), atoi(argv[6])};
-  double seconds = atof(argv[8]), deadline = now() + seconds;
+  double seconds = atof(argv[8]);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   long differing = -1;
   int changes = 0, looks = 0;
   bool redSeen = false, marksAlike = false;
   std::vector<uint32_t> last;
-  while (now() < deadline) {
+  while (std::chrono::steady_clock::now() < deadline) {
     bool shown = takeShot(display, window, margins, &shot);
     if (!watched.empty()) {
       std::vector<uint32_t> pixels;
@@ -233,8 +229,7 @@ int await(int argc, char** argv) {
     for (const Rect& area : fuzzy)
       marksAlike = marksAlike && shown && sameMarks(shot, expected, area);
     if (differing == 0 && redSeen && marksAlike) return 0;
-    timespec pause = {0, 50 * 1000 * 1000};
-    nanosleep(&pause, nullptr);
+    usleep(50000);
   }
   if (!watched.empty()) return printf("%d %d\n", changes, looks), 0;
   fprintf(stderr, "e2e_tool: after %.0f s, %ld pixels differ from %s%s%s\n", seconds, differing,
