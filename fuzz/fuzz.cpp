@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <set>
+#include <filesystem>
 #include <string>
 
 #include "compiler/compiler.h"
@@ -29,21 +29,20 @@
 
 namespace {
 
-std::string folder;  // removed at exit with the files written into it
-std::set<std::string> files;
+std::string folder;  // of this process, removed at exit
 
-void removeFolder() {
-  for (const std::string& path : files) remove(path.c_str());
-  rmdir(folder.c_str());
-}
-
+// Writes a file of the folder; its path, good until the next call.
 const char* writeFile(const char* name, const uint8_t* data, size_t size) {
+  static std::string path;
   if (folder.empty()) {
     folder = "/tmp/torvane-fuzz-" + std::to_string((int)getpid());
     mkdir(folder.c_str(), 0700);
-    atexit(removeFolder);
+    atexit([] {
+      std::error_code error;
+      std::filesystem::remove_all(folder, error);
+    });
   }
-  const std::string& path = *files.insert(folder + "/" + name).first;
+  path = folder + "/" + name;
   if (FILE* file = fopen(path.c_str(), "wb")) {
     if (size) fwrite(data, 1, size, file);
     fclose(file);
