@@ -135,9 +135,10 @@ class Shell : public ::testing::Test {
 
 // What the user does: "open" (a.spt, or "open:NAME"), "cancel" (the Open dialog), "click", "f3"
 // (three frames), "idle", "inactive", "active", "cd/" (another current directory), "cover"
-// (another window draws over the client area), "uncover" (it asks to be painted); and checks:
+// (another window draws over the client area), "uncover" (it asks to be painted), "wrap" (the
+// clock 70 ms before its wrap), "watch" (title changes are timed from then on); and checks:
 // "=TITLE" ("=start" the program's own), "cwd=/" or "cwd=base", "px=COLORREF" (the client area's
-// corner), "running" (the program has not ended).
+// corner), "running" (the program has not ended), "times=..." (the title changes since "wrap").
 const struct {
   const char* name;
   std::vector<const char*> script;
@@ -146,26 +147,32 @@ const struct {
     {"start", {}, "=start cwd=base"},
     // A click before the run does not count, one after the Open does; the run a click enabled
     // does not carry over to a new run, and a click between the Open and the first tick counts.
-    {"clicks",
-     {"change_window_caption First", "change_window_caption Second"},
+    {"clicks", {"change_window_caption First", "change_window_caption Second"},
      "click idle open f3 =start click f1 =First f1 =Second open f3 =start click f1 =First"},
     // A cancelled Open changes nothing, not even the current directory, and the script goes on.
-    {"cancel",
-     {"change_window_caption One", "wait here", "change_window_caption Two"},
+    {"cancel", {"change_window_caption One", "wait here", "change_window_caption Two"},
      "open click f3 =One cd/ cancel cwd=/ click f2 =Two"},
     // A script that cannot be read (a directory) still starts a run, over an empty list.
-    {"unreadable",
-     {"change_window_caption Old"},
+    {"unreadable", {"change_window_caption Old"},
      "open click f2 =Old open:folder.spt =start click f5 =start running"},
     // Inactive frames run no work; the script resumes where it stood.
-    {"inactive",
-     {"change_window_caption A", "change_window_caption B", "change_window_caption C"},
+    {"inactive", {"change_window_caption A", "change_window_caption B", "change_window_caption C"},
      "open click f1 =A inactive f6 =A active f1 =B f1 =C"},
     // Frames at rest present nothing; a window that lost its picture gets it back when painted.
-    {"repaint",
-     {"bitmap_load 0 red.bmp", "bitmap_show 0 0 0 8 8 0 0 0", "hello"},
+    {"repaint", {"bitmap_load 0 red.bmp", "bitmap_show 0 0 0 8 8 0 0 0", "hello"},
      "open click f4 px=255 cover f3 px=0 uncover f1 px=255"},
+    // Frames start 31 ms apart, across the clock's wrap as well.
+    {"wrap", {"change_window_caption 1", "change_window_caption 2", "change_window_caption 3",
+              "change_window_caption 4", "change_window_caption 5"},
+     "wrap open watch click f5 times=0,31,62,93,124,"},
 };
+
+std::vector<DWORD> titleTimes;
+const DWORD beforeWrap = 0xFFFFFFFFu - 70;
+
+void recordTitleTime(HWND, UINT change) {
+  if (change == WM_SETTEXT) titleTimes.push_back(headlessClockNow() - beforeWrap);
+}
 
 TEST_F(Shell, FollowsTheUserThroughTheSchedule) {
   mkdir((base() + "/folder.spt").c_str(), 0755);
@@ -188,12 +195,18 @@ TEST_F(Shell, FollowsTheUserThroughTheSchedule) {
       if (step == "cd/") SetCurrentDirectoryA("/");
       if (step == "cover") BitBlt(window, 0, 0, 640, 480, nullptr, 0, 0, BLACKNESS);
       if (step == "uncover") InvalidateRect(mainWindow, nullptr, TRUE);
+      if (step == "wrap") headlessSetClock(beforeWrap);
+      if (step == "watch") titleTimes.clear(), headlessSetWindowObserver(recordTitleTime);
       std::string got = step, expected = step == "=start" ? "=Torvane ver1.03" : step;
       if (step[0] == '=') got = "=" + title();
       if (step.rfind("cwd=", 0) == 0) got = "cwd=" + currentDirectory();
       if (step == "cwd=base") expected = "cwd=" + base();
       if (step.rfind("px=", 0) == 0) got = "px=" + std::to_string(GetPixel(window, 0, 0));
       if (step == "running") got = playerEnded() ? "ended" : step;
+      if (step.rfind("times=", 0) == 0) {
+        headlessSetWindowObserver(nullptr), got = "times=";
+        for (DWORD time : titleTimes) got += std::to_string(time) + ",";
+      }
       EXPECT_EQ(got, expected);
       ReleaseDC(mainWindow, window);
     }
@@ -201,9 +214,10 @@ TEST_F(Shell, FollowsTheUserThroughTheSchedule) {
 }
 
 TEST_F(Shell, ASecondOpenStopsTheRunAndStartsAFreshOne) {
-  writeScript("first.spt", {"bitmap_load 0 red.bmp", "bitmap_show 0 0 0 8 8 0 0 0", "se_load 3 s.wav",
-                            "change_window_caption Changed", "change_window_icon missing.ico",
-                            "change_window_size 5 6 700 500", "hello"});
+  writeScript("first.spt", {"bitmap_load 0 red.bmp", "bitmap_show 0 0 0 8 8 0 0 0",
+                            "se_load 3 s.wav", "change_window_caption Changed",
+                            "change_window_icon missing.ico", "change_window_size 5 6 700 500",
+                            "hello"});
   writeScript("second.spt", {});
   HeadlessWindowState state;
   openThroughMenu("first.spt"), click(), runFrames(8);
@@ -223,22 +237,6 @@ TEST_F(Shell, ASecondOpenStopsTheRunAndStartsAFreshOne) {
   RECT outer;  // the size and place the old script gave stay
   EXPECT_TRUE(GetWindowRect(mainWindow, &outer) && outer.left == 5 && outer.right == 705);
   EXPECT_EQ(std::string(scriptPath), cp932((base() + "/second.spt").c_str()));
-}
-
-std::vector<DWORD> titleTimes;
-
-TEST_F(Shell, FramesStart31MillisecondsApartAcrossTheClocksWrap) {
-  writeScript("a.spt", std::vector<const char*>(5, "change_window_caption x"));
-  const DWORD start = 0xFFFFFFFFu - 70;
-  headlessSetClock(start);
-  openThroughMenu("a.spt");
-  titleTimes.clear();
-  headlessSetWindowObserver([](HWND, UINT change) {
-    if (change == WM_SETTEXT) titleTimes.push_back(headlessClockNow());
-  });
-  click(), runFrames(5);
-  headlessSetWindowObserver(nullptr);
-  EXPECT_EQ(titleTimes, std::vector<DWORD>({start, start + 31, start + 62, start + 93, start + 124}));
 }
 
 // Every way of closing: File > Exit, the close box, script_end, a command the compiler rejects,
