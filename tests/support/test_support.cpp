@@ -1,9 +1,8 @@
-// The test support on every build and backend: recorded messages, CP932 literals, files and the
-// GDI object count. The message boxes are in message_boxes.cpp.
+// The test support on every build and backend but the message boxes (message_boxes.cpp):
+// recorded messages, CP932 literals, files and the GDI object count.
 #include "support/test_support.h"
 
 #include <stdlib.h>
-#include <string.h>
 
 #include <filesystem>
 #include <mutex>
@@ -17,10 +16,6 @@ namespace {
 std::mutex recordLock;
 std::vector<RecordedMessage> recorded;
 
-
-const char recordingClassName[] = "TorvaneTestRecorder";
-
-
 }  // namespace
 
 LRESULT CALLBACK recordingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -28,8 +23,7 @@ LRESULT CALLBACK recordingWindowProc(HWND window, UINT message, WPARAM wParam, L
     std::lock_guard<std::mutex> guard(recordLock);
     recorded.push_back({window, message, wParam, lParam});
   }
-  if (message == WM_CLOSE) return 0;
-  return DefWindowProcA(window, message, wParam, lParam);
+  return message == WM_CLOSE ? 0 : DefWindowProcA(window, message, wParam, lParam);
 }
 
 HWND createRecordingWindow() {
@@ -38,12 +32,12 @@ HWND createRecordingWindow() {
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = recordingWindowProc;
     windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = recordingClassName;
+    windowClass.lpszClassName = "TorvaneTestRecorder";
     windowClass.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
     registered = RegisterClassA(&windowClass) != 0;
   }
-  return CreateWindowExA(0, recordingClassName, "test", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, 100,
-                         100, 640, 480, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  return CreateWindowExA(0, "TorvaneTestRecorder", "test", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU,
+                         100, 100, 640, 480, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
 }
 
 void destroyRecordingWindow(HWND window) {
@@ -56,9 +50,8 @@ std::vector<RecordedMessage> recordedMessages() {
 }
 
 int countRecorded(UINT message) {
-  std::lock_guard<std::mutex> guard(recordLock);
   int count = 0;
-  for (const RecordedMessage& entry : recorded) count += entry.message == message;
+  for (const RecordedMessage& entry : recordedMessages()) count += entry.message == message;
   return count;
 }
 
@@ -74,8 +67,7 @@ void placeCursor(HWND window, int clientX, int clientY) {
 }
 
 #ifdef _WIN32
-// Bytes of one code page as another, through UTF-16.
-std::string recode(const std::string& bytes, UINT from, UINT to) {
+std::string recode(const std::string& bytes, UINT from, UINT to) {  // through UTF-16
   int wideLength = MultiByteToWideChar(from, 0, bytes.data(), (int)bytes.size(), nullptr, 0);
   std::wstring wide(wideLength, L'\0');
   MultiByteToWideChar(from, 0, bytes.data(), (int)bytes.size(), &wide[0], wideLength);
@@ -85,13 +77,9 @@ std::string recode(const std::string& bytes, UINT from, UINT to) {
   return out;
 }
 
-std::string cp932(const char* utf8) {
-  return recode(utf8, CP_UTF8, 932);
-}
-
-std::string utf8FromCp932(const std::string& bytes) {
-  return recode(bytes, 932, CP_UTF8);
-}
+std::string cp932(const char* utf8) { return recode(utf8, CP_UTF8, 932); }
+std::string utf8FromCp932(const std::string& bytes) { return recode(bytes, 932, CP_UTF8); }
+int gdiObjectCount() { return (int)GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS); }
 #else
 std::string cp932(const char* utf8) {
   std::string bytes;
@@ -102,16 +90,15 @@ std::string cp932(const char* utf8) {
 std::string utf8FromCp932(const std::string& bytes) {
   return cp932ToUtf8(bytes.data(), bytes.size());
 }
+
+int gdiObjectCount() { return liveGdiObjectCount(); }
 #endif
 
 std::string testDataPath(const char* relative) {
   std::string path = std::string(TORVANE_TEST_DATA) + "/" + relative;
 #ifdef _WIN32
-  // Under Wine the Unix root is drive Z:.
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
+  path = "Z:" + path;  // the Unix root under Wine
+  for (char& c : path) c = c == '/' ? '\\' : c;
 #endif
   return path;
 }
@@ -120,20 +107,17 @@ std::string tempDirectory() {
   static std::string directory;
   static std::once_flag made;
   std::call_once(made, [] {
-    std::filesystem::path base = std::filesystem::temp_directory_path();
-    for (int attempt = 0;; ++attempt) {
-      std::filesystem::path candidate =
-          base / ("torvane-test-" + std::to_string((unsigned long)GetCurrentThreadId()) + "-" +
-                  std::to_string(attempt) + "-" + std::to_string(rand()));
+    namespace fs = std::filesystem;
+    for (int attempt = 0; directory.empty(); ++attempt) {
+      fs::path candidate = fs::temp_directory_path() /
+                           ("torvane-test-" + std::to_string(GetCurrentThreadId()) + "-" +
+                            std::to_string(attempt) + "-" + std::to_string(rand()));
       std::error_code error;
-      if (std::filesystem::create_directory(candidate, error)) {
-        directory = candidate.string();
-        break;
-      }
+      if (fs::create_directory(candidate, error)) directory = candidate.string();
     }
     atexit([] {
       std::error_code error;
-      std::filesystem::remove_all(directory, error);
+      fs::remove_all(directory, error);
     });
   });
   return directory;
@@ -141,8 +125,7 @@ std::string tempDirectory() {
 
 std::string writeTempFile(const char* name, const std::string& bytes) {
   std::string path = (std::filesystem::path(tempDirectory()) / name).string();
-  FILE* file = fopen(path.c_str(), "wb");
-  if (file) {
+  if (FILE* file = fopen(path.c_str(), "wb")) {
     fwrite(bytes.data(), 1, bytes.size(), file);
     fclose(file);
   }
@@ -179,29 +162,24 @@ std::string icoFile() {
   std::string file;
   for (uint32_t v : {0, 1, 1}) putLe(file, v, 2);  // icon directory, one image
   file += std::string{(char)size, (char)size, 0, 0};
-  putLe(file, 1, 2), putLe(file, 32, 2), putLe(file, 40 + xorBytes + andBytes, 4),
-      putLe(file, 22, 4);
-  putLe(file, 40, 4), putLe(file, size, 4), putLe(file, size * 2, 4), putLe(file, 1, 2);
-  putLe(file, 32, 2), putLe(file, 0, 4), putLe(file, xorBytes, 4), file += std::string(16, '\0');
+  putLe(file, 1, 2), putLe(file, 32, 2), putLe(file, 40 + xorBytes + andBytes, 4);
+  putLe(file, 22, 4), putLe(file, 40, 4), putLe(file, size, 4), putLe(file, size * 2, 4);
+  putLe(file, 1, 2), putLe(file, 32, 2), putLe(file, 0, 4), putLe(file, xorBytes, 4);
+  file += std::string(16, '\0');
   for (int i = 0; i < size * size; ++i) putLe(file, 0xFF2080C0, 4);
   return file + std::string(andBytes, '\0');
 }
 
-std::string wavFile(int samples) {
+std::string wavImage(uint16_t formatTag, uint16_t channels, uint32_t rate, uint16_t bits,
+                     uint16_t blockAlign, const std::string& data) {
   std::string file = "RIFF";
-  putLe(file, 36 + samples, 4);
-  file += "WAVEfmt ";
-  putLe(file, 16, 4), putLe(file, 1, 2), putLe(file, 1, 2), putLe(file, 8000, 4);  // PCM, mono
-  putLe(file, 8000, 4), putLe(file, 1, 2), putLe(file, 8, 2);
-  file += "data";
-  putLe(file, samples, 4);
-  return file + std::string(samples, '\x80');
+  putLe(file, 36 + data.size() + data.size() % 2, 4);
+  file += "WAVEfmt ", putLe(file, 16, 4), putLe(file, formatTag, 2), putLe(file, channels, 2);
+  putLe(file, rate, 4), putLe(file, rate * blockAlign, 4), putLe(file, blockAlign, 2);
+  putLe(file, bits, 2), file += "data", putLe(file, data.size(), 4);
+  return file + data + std::string(data.size() % 2, '\0');  // chunks have an even length
 }
 
-int gdiObjectCount() {
-#ifdef _WIN32
-  return (int)GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-#else
-  return liveGdiObjectCount();
-#endif
+std::string wavFile(int samples) {
+  return wavImage(1, 1, 8000, 8, 1, std::string(samples, '\x80'));
 }

@@ -14,13 +14,11 @@
 
 struct CapturedMessageBox {
   HWND owner;
-  std::string text;     // CP932 bytes
-  std::string caption;  // CP932 bytes
-  UINT type;            // on Windows MB_OK when the box has only an OK button, else 0xFFFFFFFF
+  std::string text, caption;  // CP932 bytes
+  UINT type;                  // on Windows MB_OK when the box has only an OK button, else ~0
 };
 
-// Forgets earlier boxes and answers new ones with OK. On Windows the boxes of the calling thread
-// are caught (a CBT hook), so call it on the thread that will show them.
+// Forgets earlier boxes and answers new ones with OK; on Windows those of the calling thread.
 void beginCapturingMessageBoxes();
 std::vector<CapturedMessageBox> capturedMessageBoxes();
 void endCapturingMessageBoxes();
@@ -41,27 +39,26 @@ std::vector<RecordedMessage> recordedMessages();
 int countRecorded(UINT message);
 void clearRecordedMessages();
 
-void placeCursor(HWND window, int clientX, int clientY);  // at client coordinates
+void placeCursor(HWND window, int clientX, int clientY);
 
-// UTF-8 to CP932 and back, for literals in tests.
 std::string cp932(const char* utf8);
 std::string utf8FromCp932(const std::string& bytes);
 
 std::string testDataPath(const char* relative);  // a file under tests/data, as the program opens it
 std::string tempDirectory();  // a directory of this test process, removed when it ends
-// Writes bytes to a file in tempDirectory() and returns its path.
-std::string writeTempFile(const char* name, const std::string& bytes);
+std::string writeTempFile(const char* name, const std::string& bytes);  // its path
 
-// Appends value as `bytes` little-endian bytes: the byte order of BMP, ICO and WAV files.
+// Files made here: little-endian values; a 24-bit bottom-up BMP whose colour at (x, y) is
+// pixel(x, y); a 16 x 16 icon of 32 bits per pixel; a RIFF WAVE file of one format and one data
+// chunk, and one of `samples` samples of 8-bit mono PCM at 8000 Hz, all silence.
 void putLe(std::string& out, uint32_t value, int bytes);
-// A 24-bit bottom-up BMP file whose colour at (x, y) is pixel(x, y); and one of a single colour.
 std::string bmpFile(int width, int height, const std::function<COLORREF(int x, int y)>& pixel);
 std::string solidBmp(int width, int height, COLORREF color);
-// A 16 x 16 icon of 32 bits per pixel as an .ico file; a WAV file of `samples` samples of 8-bit
-// mono PCM at 8000 Hz, all silence.
 std::string icoFile();
+std::string wavImage(uint16_t formatTag, uint16_t channels, uint32_t rate, uint16_t bits,
+                     uint16_t blockAlign, const std::string& data);
 std::string wavFile(int samples);
 
-int gdiObjectCount();  // GDI objects alive in this process (0 where the system does not say)
+int gdiObjectCount();  // GDI objects alive in this process
 
 #endif
