@@ -1,7 +1,18 @@
 // Scripts through compileScript on real files: line ends, blank and comment lines, text and
 // label lines, reads of at most 254 bytes, zero bytes, Shift-JIS trail bytes, delimiters, the
-// argument checks' messages, the limit of lines, and files that give nothing.
+// argument checks' messages, the limit of lines, files that give nothing and failed allocations.
 #include "compiler_fixture.h"
+
+namespace {
+
+// An allocator that fails its failAt-th call (counting from 1) and every later one.
+int allocationCalls = 0, failAt = 0;
+void* failingAllocate(size_t size) {
+  ++allocationCalls;
+  return failAt > 0 && allocationCalls >= failAt ? nullptr : malloc(size);
+}
+
+}  // namespace
 
 // Scripts, the nodes they give, the reads made and the messages shown: each failing argument its
 // own "no number" message, then a missing argument's, which closes the program: no further line
@@ -22,8 +33,6 @@ TEST_F(CompilerTest, ScriptsGiveTheirNodesAndMessages) {
                  "bitmap_hide 1 ;note\r\n") + load,
        {{"a;b"}, {"\t;note"}, {cp932("　;note")}, {"bitmap_hide", "1"}}, 0, load},
       {0, "", {}, 0, nullptr},
-      {2, "script_start\r\n , ,", {{"script_start"}}, 0, nullptr},
-      {2, "bitmap_hide 3\r\nscript_end", {{"bitmap_hide", "3"}, {"script_end"}}, 0, nullptr},
       // The LF stays on each line's last token: the command alone is no command, the number no
       // number, the empty line a text line of an LF; after a trailing comma the LF is a token.
       {5, "script_end\nbitmap_hide 3\n\nhello\nbitmap_hide 3,\n",
@@ -81,8 +90,7 @@ TEST_F(CompilerTest, ScriptsGiveTheirNodesAndMessages) {
 
 // Nothing is read from a file that cannot be opened, nor once the frame thread is to stop. The
 // missing-argument message is composed whole for a path of 255 bytes, the most scriptPath holds.
-// Beyond the line limit a script is refused whole, with a message, before it can take more (10 MB
-// of one-character lines took over a gigabyte). A blank line counts, as every read does.
+// Beyond the line limit (every read counts) a script is refused whole, with a message.
 TEST_F(CompilerTest, FilesThatGiveNothingTheLongestPathAndTheLineLimit) {
   for (std::string path : {tempDirectory() + "/no-such-script.spt", tempDirectory()}) {
     compileScript(path.c_str());
@@ -108,4 +116,30 @@ TEST_F(CompilerTest, FilesThatGiveNothingTheLongestPathAndTheLineLimit) {
   EXPECT_EQ(boxes(), std::vector<std::string>{cp932("エラー:スクリプトが長すぎます\n行数の上限：") +
                                               std::to_string(maxScriptLines) +
                                               cp932("行\n作業中のファイル名：") + scriptPath});
+}
+
+// Each allocation a compilation makes fails in turn: compilation ends there, silently, with
+// the lines before whole and no later line read; the next compilation starts afresh.
+TEST_F(CompilerTest, AFailedAllocationEndsCompilationWithTheLinesBeforeItWhole) {
+  const std::string script = "script_start\r\nbitmap_load 0 a.bmp\r\nset_text_pos 1 2 3 4 5\r\n"
+                             "text\r\nanim_play 1 2 3 4 5 6 7 8 9 10 11 12\r\nif 1 2 3 $x\r\n";
+  compile(script);
+  const NodeList whole = nodes();
+  int callsNeeded = 0;
+  for (failAt = 0; failAt <= callsNeeded; ++failAt) {
+    allocationCalls = 0;
+    compilerAllocate = failingAllocate;
+    compile(script);
+    compilerAllocate = malloc;
+    if (failAt == 0) callsNeeded = allocationCalls;
+    NodeList got = nodes();
+    EXPECT_EQ(compilationEnded, failAt > 0) << failAt;
+    ASSERT_LE(got.size(), whole.size() - (failAt > 0)) << failAt;
+    EXPECT_EQ(got, NodeList(whole.begin(), whole.begin() + got.size()));
+    EXPECT_EQ(scriptLineNumber, (int)got.size() + (failAt > 0));
+    EXPECT_EQ(boxes().size() + closeCount(), 0u);
+  }
+  failAt = 0;
+  compile(script);
+  EXPECT_FALSE(compilationEnded);
 }

