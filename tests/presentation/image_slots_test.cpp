@@ -1,10 +1,8 @@
-// The image slots and the virtual screen: slot numbers, the load-failure message, what a failed
-// reload and a reset leave, GDI objects kept, the surface made per opened script and presenting
-// it; and the mask and masked image of keyed and unkeyed pictures, read back at 32 bpp.
+// The image slots: slot numbers, the load-failure message, what a failed reload and a reset
+// leave, GDI objects kept, and the mask and masked image of a keyed picture.
 #include <string>
 #include <vector>
 
-#include "pixel_canvas.h"
 #include "presentation_fixture.h"
 
 namespace {
@@ -62,32 +60,6 @@ TEST_F(Slots, FailuresKeepNoHandleLeakNothingAndSayWhichFileFailed) {
     EXPECT_FALSE(loadSlotImage(0, c.first.c_str()));
     expectLoadFailureMessage(c.first.substr(0, c.second));
   }
-}
-
-TEST_F(Slots, EachOpenedScriptGetsANewBlackScreenWhichIsPresented) {
-  PixelCanvas target = createCanvas(700, 500, 32);
-  fillCanvas(target, 0x2080C0);
-  presentToDC(target.dc);  // no script opened yet: nothing drawn
-  EXPECT_EQ(canvasColor(target, 0, 0), 0x2080C0u);
-  ASSERT_TRUE(createSurface(&virtualScreen, virtualScreenWidth, virtualScreenHeight));
-  int made = gdiObjectCount();
-  EXPECT_EQ(GetBkMode(virtualScreen.imageDC), TRANSPARENT);
-  EXPECT_EQ(GetTextColor(virtualScreen.imageDC), 0xFFFFFFu);
-  SetPixel(virtualScreen.imageDC, 10, 10, 0x00FF00);
-  ASSERT_TRUE(createSurface(&virtualScreen, virtualScreenWidth, virtualScreenHeight));
-  // A surface whose bitmap cannot be made is a failure, and the one before stays.
-  EXPECT_FALSE(createSurface(&virtualScreen, 1 << 20, 1 << 20));
-  EXPECT_EQ(gdiObjectCount(), made);
-  EXPECT_EQ(GetPixel(virtualScreen.imageDC, 10, 10), 0u);  // a new, black surface
-  releaseImage(&virtualScreen);                            // never loaded: left alone
-  EXPECT_EQ(gdiObjectCount(), made);
-  SetPixel(virtualScreen.imageDC, 639, 479, 0x0000FF);
-  SetPixel(virtualScreen.imageDC, 5, 6, 0x563412);
-  presentToDC(target.dc);  // 640 x 480 and no more
-  const int probes[][3] = {
-      {0, 0, 0}, {5, 6, 0x563412}, {639, 479, 0x0000FF}, {640, 479, 0x2080C0}, {639, 480, 0x2080C0}};
-  for (const auto& p : probes) EXPECT_EQ(canvasColor(target, p[0], p[1]), (COLORREF)p[2]) << p[0];
-  destroyCanvas(&target);
 }
 
 // A file at its own depth gives the mask (white where the image is magenta) and the masked image

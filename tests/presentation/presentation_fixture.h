@@ -1,6 +1,5 @@
 // The fixture the presentation, compiler and interpreter tests share: a recording window as the
-// main window, message boxes captured, and every presentation owner's state (the ten slots, the
-// virtual screen, the text and menu state, the interpreter's step) reset for each test.
+// main window, message boxes captured, and the slots, screen, text and step reset for each test.
 #ifndef TORVANE_TESTS_PRESENTATION_PRESENTATION_FIXTURE_H
 #define TORVANE_TESTS_PRESENTATION_PRESENTATION_FIXTURE_H
 
