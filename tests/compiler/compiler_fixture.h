@@ -15,7 +15,6 @@ class CompilerTest : public PresentationTest {
   void TearDown() override {
     freeCommandList(commandList);
     resetCommandList(commandList);
-    compilerAllocate = malloc;
     scriptPath[0] = '\0';
     PresentationTest::TearDown();
   }

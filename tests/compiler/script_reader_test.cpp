@@ -1,22 +1,11 @@
 // Scripts through compileScript on real files: line ends, blank and comment lines, text and
 // label lines, reads of at most 254 bytes, zero bytes, Shift-JIS trail bytes, delimiters, the
-// argument checks' messages, the limit of lines, files that give nothing and failed allocations.
+// argument checks' messages, the limit of lines and files that give nothing.
 #include "compiler_fixture.h"
 
-namespace {
-
-// An allocator that fails its failAt-th call (counting from 1) and every later one.
-int allocationCalls = 0, failAt = 0;
-void* failingAllocate(size_t size) {
-  ++allocationCalls;
-  return failAt > 0 && allocationCalls >= failAt ? nullptr : malloc(size);
-}
-
-}  // namespace
-
-// Scripts, the nodes they give, the reads made and the messages shown: each failing argument its
-// own "no number" message, then a missing argument's, which closes the program: no further line
-// is read. Every read counts, so a missing argument on the last line tells how many were made.
+// Scripts, the nodes they give, the reads made and the messages: each failing argument its own
+// "no number" message, then a missing argument's, which closes the program: no further line is
+// read. Every read counts, so a missing argument on the last line tells how many were made.
 TEST_F(CompilerTest, ScriptsGiveTheirNodesAndMessages) {
   const std::string a252(252, 'a'), a253(253, 'a'), a254(254, 'a'), a255(255, 'a');
   const std::string piece = "text_show " + std::string(244, 'x');  // 254 bytes
@@ -116,30 +105,4 @@ TEST_F(CompilerTest, FilesThatGiveNothingTheLongestPathAndTheLineLimit) {
   EXPECT_EQ(boxes(), std::vector<std::string>{cp932("エラー:スクリプトが長すぎます\n行数の上限：") +
                                               std::to_string(maxScriptLines) +
                                               cp932("行\n作業中のファイル名：") + scriptPath});
-}
-
-// Each allocation a compilation makes fails in turn: compilation ends there, silently, with
-// the lines before whole and no later line read; the next compilation starts afresh.
-TEST_F(CompilerTest, AFailedAllocationEndsCompilationWithTheLinesBeforeItWhole) {
-  const std::string script = "script_start\r\nbitmap_load 0 a.bmp\r\nset_text_pos 1 2 3 4 5\r\n"
-                             "text\r\nanim_play 1 2 3 4 5 6 7 8 9 10 11 12\r\nif 1 2 3 $x\r\n";
-  compile(script);
-  const NodeList whole = nodes();
-  int callsNeeded = 0;
-  for (failAt = 0; failAt <= callsNeeded; ++failAt) {
-    allocationCalls = 0;
-    compilerAllocate = failingAllocate;
-    compile(script);
-    compilerAllocate = malloc;
-    if (failAt == 0) callsNeeded = allocationCalls;
-    NodeList got = nodes();
-    EXPECT_EQ(compilationEnded, failAt > 0) << failAt;
-    ASSERT_LE(got.size(), whole.size() - (failAt > 0)) << failAt;
-    EXPECT_EQ(got, NodeList(whole.begin(), whole.begin() + got.size()));
-    EXPECT_EQ(scriptLineNumber, (int)got.size() + (failAt > 0));
-    EXPECT_EQ(boxes().size() + closeCount(), 0u);
-  }
-  failAt = 0;
-  compile(script);
-  EXPECT_FALSE(compilationEnded);
 }

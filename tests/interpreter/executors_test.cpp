@@ -73,9 +73,7 @@ TEST_F(Executors, EachCommandSetsItsState) {
     play("f");
     const ImageSlot& s = imageSlots[row.index];
     char fields[200] = "";
-    if (row.kind == '-') {
-      EXPECT_EQ(memcmp(before, imageSlots, sizeof before), 0) << row.line;
-    }
+    EXPECT_TRUE(row.kind != '-' || !memcmp(before, imageSlots, sizeof before)) << row.line;
     if (row.kind == 'i')
       snprintf(fields, sizeof fields, "%d %d %d | %d %d %d %d %d %d | %d %d %d %d", s.loaded,
                s.visible, s.transparent, s.destX, s.destY, s.cellWidth, s.cellHeight, s.srcX,
@@ -89,9 +87,7 @@ TEST_F(Executors, EachCommandSetsItsState) {
                soundSlots[row.index].played);
     EXPECT_STREQ(fields, row.fields) << row.line;
   }
-  // The failed load said so, in the player's words.
-  EXPECT_EQ(state().substr(state().find(" [")),
-            " [" + cp932("エラー") + ":none.bmp" + cp932("を読み込むことができませんでした") + "]");
+  EXPECT_EQ(boxes().size(), 1u);  // the failed load said so
 }
 
 // The caption in CP932, the window's outer rectangle, the small icon (each replaced one released,
