@@ -18,7 +18,6 @@ class CompilerTest : public PresentationTest {
     scriptPath[0] = '\0';
     PresentationTest::TearDown();
   }
-
   // Writes the bytes to a script file, makes it scriptPath and compiles it into commandList.
   void compile(const std::string& bytes, const char* name = "script.spt") {
     std::string path = writeTempFile(name, bytes);
@@ -31,7 +30,6 @@ class CompilerTest : public PresentationTest {
     compileScript(scriptPath);
     EXPECT_EQ(remove(scriptPath), 0);  // the file was closed: Windows removes no open file
   }
-
   // The list's arguments; the unused argument pointers must be null.
   static NodeList nodes(CommandNode* node = commandList) {
     NodeList result;
@@ -41,7 +39,6 @@ class CompilerTest : public PresentationTest {
     }
     return result;
   }
-
   // The error boxes the user must see: notNumeric times "no number", then the missing argument
   // of the command stored as name (unless empty) on the line given.
   static std::vector<std::string> errorBoxes(int notNumeric, const std::string& name = "",

@@ -17,7 +17,6 @@
 class PresentationTest : public ::testing::Test {
  protected:
   HWND window = nullptr;
-
   void SetUp() override {
     window = createRecordingWindow();
     ASSERT_TRUE(window);
@@ -30,7 +29,6 @@ class PresentationTest : public ::testing::Test {
     clearRecordedMessages();
     beginCapturingMessageBoxes();
   }
-
   void TearDown() override {
     endCapturingMessageBoxes();
     auto release = [](ImageSlot& record) {
@@ -44,7 +42,6 @@ class PresentationTest : public ::testing::Test {
     mainWindow = nullptr;
     destroyRecordingWindow(window);
   }
-
   // The message boxes shown, as "caption:text", each owned by the main window with OK only.
   std::vector<std::string> boxes() const {
     std::vector<std::string> texts;
@@ -54,7 +51,6 @@ class PresentationTest : public ::testing::Test {
     }
     return texts;
   }
-
   // The WM_CLOSE messages the main window got; each must ask it plainly to close.
   int closeCount() const {
     int count = 0;
