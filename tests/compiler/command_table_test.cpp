@@ -1,6 +1,8 @@
 // The command table through compileScript on real files: every command's index, token count,
-// checked arguments and the form of its stored name, and what each kind of bad argument does.
+// checked arguments and the form of its stored name, and what each kind of bad argument does;
+// and the system's own texts, each the CP932 form of the UTF-8 spelling beside it.
 #include "compiler_fixture.h"
+#include "resources/texts.h"
 
 namespace {
 
@@ -75,5 +77,21 @@ TEST_F(CompilerTest, EachCommandHasItsIndexTokensAndChecks) {
     EXPECT_EQ(nodes().size(), whole ? 2u : caption ? 1u : 0u);
     EXPECT_EQ(closeCount(), whole || caption ? 0 : 1);
     EXPECT_EQ(scriptLineNumber, whole || caption ? 3 : 2);
+  }
+}
+
+// A text may hold zeros of its own (the Open dialog's filter pairs): compared piece by piece.
+TEST(SystemTexts, EachTextIsTheCp932FormOfItsUtf8Spelling) {
+  ASSERT_GT(systemTextCount, 0);
+  for (int i = 0; i < systemTextCount; ++i) {
+    const SystemText& entry = systemTexts[i];
+    SCOPED_TRACE(entry.name);
+    ASSERT_EQ(entry.bytes[entry.length], '\0');
+    const char* utf8 = entry.utf8;
+    for (const char* piece = entry.bytes; piece <= entry.bytes + entry.length;
+         piece += strlen(piece) + 1, utf8 += strlen(utf8) + 1) {
+      EXPECT_EQ(piece, cp932(utf8));
+      EXPECT_EQ(utf8FromCp932(piece), utf8);
+    }
   }
 }
