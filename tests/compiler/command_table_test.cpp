@@ -67,9 +67,8 @@ TEST_F(CompilerTest, EachCommandHasItsIndexTokensAndChecks) {
       EXPECT_EQ(nodes().size(), check == 'S' ? 0u : 1u);
       EXPECT_EQ(closeCount(), 0);
     }
-    // Alone on its line: a one-token command is whole and stored without the line end; any
-    // other shows the missing argument with its name as stored. A missing caption drops only
-    // its line; every other command closes the program and no further line is read.
+    // Alone on its line: a one-token command is whole; any other shows the missing argument with
+    // its name as stored; a missing caption drops its line, any other closes the program.
     compile(std::string(";first\r\n") + command.name + "\r\ntext_show\r\n");
     std::string stored = std::string(command.name) + (command.nameAsRead ? "\r\n" : "");
     bool caption = index == 0, whole = command.tokens == 1;

@@ -39,8 +39,7 @@ class CompilerTest : public PresentationTest {
     }
     return result;
   }
-  // The error boxes the user must see: notNumeric times "no number", then the missing argument
-  // of the command stored as name (unless empty) on the line given.
+  // notNumeric "no number" boxes, then the missing argument of the command name (unless empty).
   static std::vector<std::string> errorBoxes(int notNumeric, const std::string& name = "",
                                              int line = 0) {
     std::string error = cp932("エラー:");

@@ -1,6 +1,5 @@
-// Scripts through compileScript on real files: line ends, blank and comment lines, text and
-// label lines, reads of at most 254 bytes, zero bytes, Shift-JIS trail bytes, delimiters, the
-// argument checks' messages, the limit of lines and files that give nothing.
+// Scripts through compileScript on real files: line ends, comments, text and labels, reads of at
+// most 254 bytes, zero bytes, Shift-JIS trail bytes, delimiters, messages and the line limit.
 #include "compiler_fixture.h"
 
 // Scripts, the nodes they give, the reads made and the messages: each failing argument its own

@@ -52,9 +52,10 @@ TEST(TorvaneCheck, CommandLinesAndWhatTheyPrint) {
   std::string story = tempDirectory() + "/story", script = story + "/s.spt";
   mkdir(story.c_str(), 0755);
   mkdir((story + "/画像").c_str(), 0755);
-  const std::pair<const char*, std::string> files[] = {
-      {"画像/表.BMP", solidBmp(4, 4, 0xFF00FF)}, {"ok.wav", wavFile(400)},
-      {"bad.bmp", "BM not a picture"}, {"bad.wav", "RIFF not a sound"}};
+  const std::pair<const char*, std::string> files[] = {{"画像/表.BMP", solidBmp(4, 4, 0xFF00FF)},
+                                                       {"ok.wav", wavFile(400)},
+                                                       {"bad.bmp", "BM not a picture"},
+                                                       {"bad.wav", "RIFF not a sound"}};
   for (const auto& file : files)
     std::ofstream((story + "/" + file.first).c_str(), std::ios::binary) << file.second;
   const std::string beside =
@@ -85,8 +86,8 @@ TEST(TorvaneCheck, CommandLinesAndWhatTheyPrint) {
       // Options. Files are looked for beside the script unless --base says where.
       {"%s", beside, 0, "", noLabel},
       {"--werror %s", beside, 1, "", noLabel},
-      {"--werror --no-warn=missing-label %s", beside, 0, "", ""},
-      {"--base / %s", beside, 0, "", "S:2: warning: …`画像\\\\表.bmp`… [missing-file]\n" + noLabel},
+      {"--werror --no-warn=missing-label --base / %s", beside, 1, "",
+       "S:2: warning: …`画像\\\\表.bmp`… [missing-file]\n"},
       {"--no-warn=no-such-kind %s", beside, 2, "", "torvane-check: no warning is called …"},
       {"--list '" + story + "/none.spt'", "", 2, "", "torvane-check: D/none.spt: cannot open: …"},
       {"", "", 2, "", "usage: …\n"},

@@ -19,8 +19,7 @@ class ScriptRun : public CompilerTest {
     resetSoundSlots();
     CompilerTest::TearDown();
   }
-  // Compiles the lines (CR LF added) and starts the run as the frame thread does, with the
-  // window's title "test" and no messages or boxes yet.
+  // Compiles the lines (CR LF added) and starts the run as the frame thread does, titled "test".
   void startScript(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines) text += line + "\r\n";
@@ -42,8 +41,7 @@ class ScriptRun : public CompilerTest {
       if (*p >= '0' && *p <= '2') placeCursor(window, cursor[*p - '0'].x, cursor[*p - '0'].y);
     }
   }
-  // The run in one line: "title|message|next node's arguments", the flags that are set, "!"
-  // once WM_CLOSE was sent, and the message boxes as "[caption:text]".
+  // "title|message|next node's arguments", the flags set, "!" once closed, "[caption:text]" boxes.
   std::string state() {
     char title[256] = {};
     GetWindowTextA(window, title, sizeof title);
