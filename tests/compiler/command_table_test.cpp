@@ -1,6 +1,8 @@
 // The command table through compileScript on real files: every command's index, token count,
-// checked arguments and the form of its stored name, and what each kind of bad argument does.
+// checked arguments and the form of its stored name, and what each kind of bad argument does;
+// and the system's own texts, each the CP932 form of the UTF-8 spelling beside it.
 #include "compiler_fixture.h"
+#include "resources/texts.h"
 
 namespace {
 
@@ -65,9 +67,8 @@ TEST_F(CompilerTest, EachCommandHasItsIndexTokensAndChecks) {
       EXPECT_EQ(nodes().size(), check == 'S' ? 0u : 1u);
       EXPECT_EQ(closeCount(), 0);
     }
-    // Alone on its line: a one-token command is whole and stored without the line end; any
-    // other shows the missing argument with its name as stored. A missing caption drops only
-    // its line; every other command closes the program and no further line is read.
+    // Alone on its line: a one-token command is whole; any other shows the missing argument with
+    // its name as stored; a missing caption drops its line, any other closes the program.
     compile(std::string(";first\r\n") + command.name + "\r\ntext_show\r\n");
     std::string stored = std::string(command.name) + (command.nameAsRead ? "\r\n" : "");
     bool caption = index == 0, whole = command.tokens == 1;
@@ -75,5 +76,21 @@ TEST_F(CompilerTest, EachCommandHasItsIndexTokensAndChecks) {
     EXPECT_EQ(nodes().size(), whole ? 2u : caption ? 1u : 0u);
     EXPECT_EQ(closeCount(), whole || caption ? 0 : 1);
     EXPECT_EQ(scriptLineNumber, whole || caption ? 3 : 2);
+  }
+}
+
+// A text may hold zeros of its own (the Open dialog's filter pairs): compared piece by piece.
+TEST(SystemTexts, EachTextIsTheCp932FormOfItsUtf8Spelling) {
+  ASSERT_GT(systemTextCount, 0);
+  for (int i = 0; i < systemTextCount; ++i) {
+    const SystemText& entry = systemTexts[i];
+    SCOPED_TRACE(entry.name);
+    ASSERT_EQ(entry.bytes[entry.length], '\0');
+    const char* utf8 = entry.utf8;
+    for (const char* piece = entry.bytes; piece <= entry.bytes + entry.length;
+         piece += strlen(piece) + 1, utf8 += strlen(utf8) + 1) {
+      EXPECT_EQ(piece, cp932(utf8));
+      EXPECT_EQ(utf8FromCp932(piece), utf8);
+    }
   }
 }

@@ -15,11 +15,9 @@ class CompilerTest : public PresentationTest {
   void TearDown() override {
     freeCommandList(commandList);
     resetCommandList(commandList);
-    compilerAllocate = malloc;
     scriptPath[0] = '\0';
     PresentationTest::TearDown();
   }
-
   // Writes the bytes to a script file, makes it scriptPath and compiles it into commandList.
   void compile(const std::string& bytes, const char* name = "script.spt") {
     std::string path = writeTempFile(name, bytes);
@@ -32,7 +30,6 @@ class CompilerTest : public PresentationTest {
     compileScript(scriptPath);
     EXPECT_EQ(remove(scriptPath), 0);  // the file was closed: Windows removes no open file
   }
-
   // The list's arguments; the unused argument pointers must be null.
   static NodeList nodes(CommandNode* node = commandList) {
     NodeList result;
@@ -42,9 +39,7 @@ class CompilerTest : public PresentationTest {
     }
     return result;
   }
-
-  // The error boxes the user must see: notNumeric times "no number", then the missing argument
-  // of the command stored as name (unless empty) on the line given.
+  // notNumeric "no number" boxes, then the missing argument of the command name (unless empty).
   static std::vector<std::string> errorBoxes(int notNumeric, const std::string& name = "",
                                              int line = 0) {
     std::string error = cp932("エラー:");

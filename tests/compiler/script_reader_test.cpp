@@ -1,11 +1,10 @@
-// Scripts through compileScript on real files: line ends, blank and comment lines, text and
-// label lines, reads of at most 254 bytes, zero bytes, Shift-JIS trail bytes, delimiters, the
-// argument checks' messages, the limit of lines, and files that give nothing.
+// Scripts through compileScript on real files: line ends, comments, text and labels, reads of at
+// most 254 bytes, zero bytes, Shift-JIS trail bytes, delimiters, messages and the line limit.
 #include "compiler_fixture.h"
 
-// Scripts, the nodes they give, the reads made and the messages shown: each failing argument its
-// own "no number" message, then a missing argument's, which closes the program: no further line
-// is read. Every read counts, so a missing argument on the last line tells how many were made.
+// Scripts, the nodes they give, the reads made and the messages: each failing argument its own
+// "no number" message, then a missing argument's, which closes the program: no further line is
+// read. Every read counts, so a missing argument on the last line tells how many were made.
 TEST_F(CompilerTest, ScriptsGiveTheirNodesAndMessages) {
   const std::string a252(252, 'a'), a253(253, 'a'), a254(254, 'a'), a255(255, 'a');
   const std::string piece = "text_show " + std::string(244, 'x');  // 254 bytes
@@ -22,8 +21,6 @@ TEST_F(CompilerTest, ScriptsGiveTheirNodesAndMessages) {
                  "bitmap_hide 1 ;note\r\n") + load,
        {{"a;b"}, {"\t;note"}, {cp932("　;note")}, {"bitmap_hide", "1"}}, 0, load},
       {0, "", {}, 0, nullptr},
-      {2, "script_start\r\n , ,", {{"script_start"}}, 0, nullptr},
-      {2, "bitmap_hide 3\r\nscript_end", {{"bitmap_hide", "3"}, {"script_end"}}, 0, nullptr},
       // The LF stays on each line's last token: the command alone is no command, the number no
       // number, the empty line a text line of an LF; after a trailing comma the LF is a token.
       {5, "script_end\nbitmap_hide 3\n\nhello\nbitmap_hide 3,\n",
@@ -81,8 +78,7 @@ TEST_F(CompilerTest, ScriptsGiveTheirNodesAndMessages) {
 
 // Nothing is read from a file that cannot be opened, nor once the frame thread is to stop. The
 // missing-argument message is composed whole for a path of 255 bytes, the most scriptPath holds.
-// Beyond the line limit a script is refused whole, with a message, before it can take more (10 MB
-// of one-character lines took over a gigabyte). A blank line counts, as every read does.
+// Beyond the line limit (every read counts) a script is refused whole, with a message.
 TEST_F(CompilerTest, FilesThatGiveNothingTheLongestPathAndTheLineLimit) {
   for (std::string path : {tempDirectory() + "/no-such-script.spt", tempDirectory()}) {
     compileScript(path.c_str());

@@ -1,6 +1,5 @@
-// A script run without the shell: the script is compiled from a temporary file and started as
-// the frame thread starts it, and the test drives composeFrame frame by frame, clicking by
-// setting runEnabled.
+// A script run without the shell: compiled from a temporary file, started as the frame thread
+// starts it and driven by composeFrame frame by frame.
 #ifndef TORVANE_TESTS_INTERPRETER_SCRIPT_RUN_H
 #define TORVANE_TESTS_INTERPRETER_SCRIPT_RUN_H
 
@@ -20,9 +19,7 @@ class ScriptRun : public CompilerTest {
     resetSoundSlots();
     CompilerTest::TearDown();
   }
-
-  // Compiles the lines (CR LF added) and starts the run as the frame thread does, with the
-  // window's title "test" and no messages or boxes yet.
+  // Compiles the lines (CR LF added) and starts the run as the frame thread does, titled "test".
   void startScript(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines) text += line + "\r\n";
@@ -34,10 +31,8 @@ class ScriptRun : public CompilerTest {
     SetWindowTextA(window, "test");
     clearRecordedMessages();
   }
-
-  // Steps, one character each: 'c' a click and a frame, 'f' a frame without one; '0', '1', '2'
-  // rest the cursor on neither choice, the first or the second of a menu whose boxes are at
-  // (10, 10) and (10, 50).
+  // Steps: 'c' a click and a frame, 'f' a frame without one; '0', '1', '2' rest the cursor on
+  // neither choice, the first or the second of a menu whose boxes are at (10, 10) and (10, 50).
   void play(const char* steps) {
     static const POINT cursor[] = {{300, 300}, {12, 12}, {20, 60}};
     for (const char* p = steps; *p; ++p) {
@@ -46,9 +41,7 @@ class ScriptRun : public CompilerTest {
       if (*p >= '0' && *p <= '2') placeCursor(window, cursor[*p - '0'].x, cursor[*p - '0'].y);
     }
   }
-
-  // The run in one line: "title|message|next node's arguments", the flags that are set, "!"
-  // once WM_CLOSE was sent, and the message boxes as "[caption:text]".
+  // "title|message|next node's arguments", the flags set, "!" once closed, "[caption:text]" boxes.
   std::string state() {
     char title[256] = {};
     GetWindowTextA(window, title, sizeof title);

@@ -1,5 +1,4 @@
-// Memory DCs holding DIB sections whose pixels the GDI tests set and read through the bits
-// pointer: only Windows API calls, so that the same tests run on our GDI and on Wine's.
+// Memory DCs holding DIB sections whose pixels the GDI tests read through the bits pointer.
 #ifndef TORVANE_TESTS_PRESENTATION_PIXEL_CANVAS_H
 #define TORVANE_TESTS_PRESENTATION_PIXEL_CANVAS_H
 

@@ -1,6 +1,5 @@
 // The fixture the presentation, compiler and interpreter tests share: a recording window as the
-// main window, message boxes captured, and every presentation owner's state (the ten slots, the
-// virtual screen, the text and menu state, the interpreter's step) reset for each test.
+// main window, message boxes captured, and the slots, screen, text and step reset for each test.
 #ifndef TORVANE_TESTS_PRESENTATION_PRESENTATION_FIXTURE_H
 #define TORVANE_TESTS_PRESENTATION_PRESENTATION_FIXTURE_H
 
@@ -18,7 +17,6 @@
 class PresentationTest : public ::testing::Test {
  protected:
   HWND window = nullptr;
-
   void SetUp() override {
     window = createRecordingWindow();
     ASSERT_TRUE(window);
@@ -31,7 +29,6 @@ class PresentationTest : public ::testing::Test {
     clearRecordedMessages();
     beginCapturingMessageBoxes();
   }
-
   void TearDown() override {
     endCapturingMessageBoxes();
     auto release = [](ImageSlot& record) {
@@ -45,7 +42,6 @@ class PresentationTest : public ::testing::Test {
     mainWindow = nullptr;
     destroyRecordingWindow(window);
   }
-
   // The message boxes shown, as "caption:text", each owned by the main window with OK only.
   std::vector<std::string> boxes() const {
     std::vector<std::string> texts;
@@ -55,7 +51,6 @@ class PresentationTest : public ::testing::Test {
     }
     return texts;
   }
-
   // The WM_CLOSE messages the main window got; each must ask it plainly to close.
   int closeCount() const {
     int count = 0;

@@ -18,8 +18,7 @@ void fillTextCanvas(const PixelCanvas& canvas, uint32_t rgb) {
   }
 }
 
-// Calls visit(x, y, pixel) for each pixel of the box, clipped to the canvas, that is not
-// background.
+// Calls visit(x, y, pixel) for each pixel of the box, clipped to the canvas, not background.
 template <typename Visit>
 void visitInk(const PixelCanvas& canvas, int left, int top, int right, int bottom,
               uint32_t background, Visit visit) {

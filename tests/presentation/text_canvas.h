@@ -1,6 +1,5 @@
-// What the text tests ask of the ink on a 32-bpp canvas, read back pixel by pixel. The same
-// assertions hold for our GDI, which draws solid glyphs, and for Wine's, which antialiases its
-// System font: shapes are never compared, only where ink lies and what colour it has.
+// The ink of text on a 32-bpp canvas: where it lies and what colour it has, never its shape, so
+// that the same assertions hold for our solid glyphs and for Wine's antialiased System font.
 #ifndef TORVANE_TESTS_PRESENTATION_TEXT_CANVAS_H
 #define TORVANE_TESTS_PRESENTATION_TEXT_CANVAS_H
 
@@ -13,16 +12,14 @@
 // The System font's cell: DrawTextA's line pitch and the advances of one and two bytes.
 constexpr int lineHeight = 18, narrowCell = 8, wideCell = 16;
 
-// A 32-bpp canvas filled with background (0x00RRGGBB, as a pixel is in memory), in TRANSPARENT
-// mode with the text colour black. Freed with destroyCanvas.
+// A canvas filled with background (0x00RRGGBB), TRANSPARENT, text black; freed by destroyCanvas.
 PixelCanvas createTextCanvas(int width, int height, uint32_t background);
 void fillTextCanvas(const PixelCanvas& canvas, uint32_t rgb);
 inline uint32_t canvasPixel(const PixelCanvas& canvas, int x, int y) {
   return reinterpret_cast<const uint32_t*>(canvas.bits + y * canvas.rowBytes)[x] & 0xFFFFFF;
 }
 
-// The smallest box (right and bottom included) holding every pixel that differs from
-// background; empty() when none does.
+// The smallest box (right and bottom included) holding every pixel that is not background.
 struct InkBox {
   int left, top, right, bottom;
   bool empty() const { return right < left; }
@@ -32,8 +29,7 @@ InkBox inkIn(const PixelCanvas& canvas, int left, int top, int right, int bottom
 inline InkBox inkAnywhere(const PixelCanvas& canvas, uint32_t background) {
   return inkIn(canvas, 0, 0, canvas.width, canvas.height, background);
 }
-// The ink of each line of text drawn from (left, top), line n in rows top + 18n to top + 18n +
-// 17, relative to (left, top).
+// The ink of each line of text drawn from (left, top), line n in rows top + 18n on, relative.
 std::vector<InkBox> lineInk(const PixelCanvas& canvas, int left, int top, int lines,
                             uint32_t background);
 // The character cells of the given width a line's ink reaches into, counted from 1.
@@ -41,11 +37,9 @@ inline int cellsReached(const InkBox& box, int cellWidth) {
   return box.empty() ? 0 : box.right / cellWidth + 1;
 }
 
-// Can text of colour text on background leave this pixel? Our GDI: exactly the text colour.
-// Wine: a blend of the two (each channel between them).
+// Can text leave this pixel on background? Ours: exactly text; Wine: each channel between them.
 bool isTextShade(uint32_t pixel, uint32_t text, uint32_t background);
-// In a box, the pixels that differ from background, and of those the ones that are no shade
-// of text.
+// In a box, the pixels that are not background, and of those the ones that are no shade of text.
 struct InkCount {
   int ink, foreign;
 };
