@@ -1,6 +1,5 @@
-// The message boxes of the test support, apart from the rest so that a program on another
-// backend than the headless one can use the rest. Linux asks the headless backend; Windows hooks
-// the real boxes of the calling thread and closes each with OK.
+// The test support's message boxes, apart so that programs on other backends can use the rest:
+// Linux asks the headless backend; Windows hooks the calling thread's boxes and answers OK.
 #include <string.h>
 
 #include <mutex>

@@ -1,5 +1,4 @@
-// The test support on every build and backend but the message boxes (message_boxes.cpp):
-// recorded messages, CP932 literals, files and the GDI object count.
+// The test support but the message boxes (message_boxes.cpp), on every build and backend.
 #include "support/test_support.h"
 
 #include <stdlib.h>
@@ -12,10 +11,8 @@
 #endif
 
 namespace {
-
 std::mutex recordLock;
 std::vector<RecordedMessage> recorded;
-
 }  // namespace
 
 LRESULT CALLBACK recordingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -40,9 +37,7 @@ HWND createRecordingWindow() {
                          100, 100, 640, 480, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
 }
 
-void destroyRecordingWindow(HWND window) {
-  if (window) DestroyWindow(window);
-}
+void destroyRecordingWindow(HWND window) { if (window) DestroyWindow(window); }
 
 std::vector<RecordedMessage> recordedMessages() {
   std::lock_guard<std::mutex> guard(recordLock);
@@ -86,22 +81,9 @@ std::string cp932(const char* utf8) {
   utf8ToCp932(utf8, &bytes);
   return bytes;
 }
-
-std::string utf8FromCp932(const std::string& bytes) {
-  return cp932ToUtf8(bytes.data(), bytes.size());
-}
-
+std::string utf8FromCp932(const std::string& s) { return cp932ToUtf8(s.data(), s.size()); }
 int gdiObjectCount() { return liveGdiObjectCount(); }
 #endif
-
-std::string testDataPath(const char* relative) {
-  std::string path = std::string(TORVANE_TEST_DATA) + "/" + relative;
-#ifdef _WIN32
-  path = "Z:" + path;  // the Unix root under Wine
-  for (char& c : path) c = c == '/' ? '\\' : c;
-#endif
-  return path;
-}
 
 std::string tempDirectory() {
   static std::string directory;
@@ -143,12 +125,11 @@ std::string bmpFile(int width, int height, const std::function<COLORREF(int x, i
   putLe(file, width, 4), putLe(file, height, 4), putLe(file, 1, 2), putLe(file, 24, 2);
   putLe(file, 0, 4), putLe(file, imageBytes, 4);
   file.resize(54, '\0');
-  for (int y = height - 1; y >= 0; --y) {  // bottom-up
+  for (int y = height - 1; y >= 0; --y, file.append(padding, '\0')) {  // bottom-up
     for (int x = 0; x < width; ++x) {
       COLORREF c = pixel(x, y);
       putLe(file, GetBValue(c) | GetGValue(c) << 8 | GetRValue(c) << 16, 3);
     }
-    file.append(padding, '\0');
   }
   return file;
 }

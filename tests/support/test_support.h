@@ -1,6 +1,5 @@
-// What the suites share, on both builds: message boxes seen without a person to close them, a
-// window that records the messages it gets, CP932 literals, files and the GDI object count.
-// Linux asks the headless backend; Windows (under Wine) uses the real system.
+// What the suites share, on both builds: message boxes answered without a person, a window that
+// records its messages, CP932 literals, files and the GDI object count.
 #ifndef TORVANE_TESTS_SUPPORT_TEST_SUPPORT_H
 #define TORVANE_TESTS_SUPPORT_TEST_SUPPORT_H
 
@@ -44,7 +43,6 @@ void placeCursor(HWND window, int clientX, int clientY);
 std::string cp932(const char* utf8);
 std::string utf8FromCp932(const std::string& bytes);
 
-std::string testDataPath(const char* relative);  // a file under tests/data, as the program opens it
 std::string tempDirectory();  // a directory of this test process, removed when it ends
 std::string writeTempFile(const char* name, const std::string& bytes);  // its path
 
