@@ -38,15 +38,13 @@ const char* writeFile(const char* name, const uint8_t* data, size_t size) {  // 
   return path.c_str();
 }
 
-LRESULT CALLBACK keepOpen(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return message == WM_CLOSE ? 0 : DefWindowProcA(window, message, wParam, lParam);
-}
-
-void openWindow() {
+void openWindow() {  // that WM_CLOSE leaves open
   if (mainWindow) return;
   WNDCLASSA windowClass = {};
-  windowClass.lpfnWndProc = keepOpen, windowClass.lpszClassName = "TorvaneFuzz";
-  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return message == WM_CLOSE ? 0 : DefWindowProcA(window, message, wParam, lParam);
+  };
+  windowClass.lpszClassName = "TorvaneFuzz", windowClass.hInstance = GetModuleHandleA(nullptr);
   RegisterClassA(&windowClass);
   mainWindow = CreateWindowExA(0, "TorvaneFuzz", "fuzz", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480,
                                nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
@@ -76,8 +74,8 @@ void fuzzOne(const uint8_t* data, size_t size) {
 void fuzzOne(const uint8_t* data, size_t size) {
   const char* path = writeFile("icon.ico", data, size);
   HICON icon = (HICON)LoadImageA(nullptr, path, IMAGE_ICON, 0, 0, LR_LOADFROMFILE);
-  if (!icon) return;
   IconPixels pixels;
+  if (!icon) return;
   if (!iconPixels(icon, &pixels) || pixels.width < 1 || pixels.height < 1) abort();
   volatile uint32_t sum = 0;  // every pixel read
   for (int i = 0; i < pixels.width * pixels.height; ++i) sum = sum + pixels.pixels[i];
@@ -88,14 +86,12 @@ void pullOutput() {  // enough for a stream to take in, resample and give out se
   static char buffer[4 * soundDeviceBufferFrames * soundDeviceFrameBytes];
   for (int i = 0; i < 4; ++i) pullSoundOutput(buffer, (int)sizeof buffer / 4);
 }
-
 void fuzzOne(const uint8_t* data, size_t size) {
   loadSound(writeFile("s.wav", data, size), 0);
   playSound(0, 0), pullOutput(), playSound(0, 1), pullOutput(), stopSound(0), deleteSound(0);
 }
 #elif defined(FUZZ_COMPILER)
 int allocationsLeft = -1;  // -1: never fail
-
 void* limitedAllocate(size_t size) {
   if (allocationsLeft == 0) return nullptr;
   allocationsLeft -= allocationsLeft > 0;
@@ -138,8 +134,6 @@ void fuzzOne(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   setenv("SDL_AUDIODRIVER", "dummy", 1);
-  openWindow();
-  fuzzOne(data, size);
-  endRun();
+  openWindow(), fuzzOne(data, size), endRun();
   return 0;
 }

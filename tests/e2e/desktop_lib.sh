@@ -11,10 +11,6 @@ player_pid=""
 
 fail() {
   echo "FAIL: $*" >&2
-  if [ -n "${last_shot:-}" ] && [ -f "$last_shot" ]; then
-    cp "$last_shot" "${TORVANE_E2E_KEEP:-/tmp}/torvane-e2e-last-shot.png" 2>/dev/null &&
-      echo "  last screenshot: ${TORVANE_E2E_KEEP:-/tmp}/torvane-e2e-last-shot.png" >&2
-  fi
   exit 1
 }
 
@@ -115,8 +111,7 @@ await_picture() {
   local picture=$1
   shift
   "$e2e_tool" await "$main_window" "$client_top" "$client_left" "$client_right" "$client_bottom" \
-    "$picture" "$timeout_seconds" --save "$work/last-shot.png" "$@" ||
-    { last_shot="$work/last-shot.png"; fail "the client area never showed $(basename "$picture")"; }
+    "$picture" "$timeout_seconds" "$@" || fail "the client area never showed $(basename "$picture")"
 }
 
 # Clicks at a client point until the client area shows the picture (options as for

@@ -20,8 +20,7 @@
 
 namespace {
 
-// 16-bit stereo at 44.1 kHz, the device format: frames alternately +amplitude and -amplitude.
-std::string toneImage(int amplitude, int frames) {
+std::string toneImage(int amplitude, int frames) {  // in the device's format, alternating signs
   std::string data;
   for (int frame = 0; frame < frames; ++frame)
     putLe(data, (uint16_t)(frame % 2 ? -amplitude : amplitude) * 0x10001u, 4);
@@ -82,8 +81,8 @@ class SoundOutputTest : public SoundTest {
     closeSoundDevice();
     static int captures = 0;
     path = tempDirectory() + "/capture-" + std::to_string(++captures) + ".raw";
-    setenv("SDL_AUDIODRIVER", "disk", 1), setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
-    setenv("SDL_DISKAUDIODELAY", "1", 1);
+    setenv("SDL_AUDIODRIVER", "disk", 1), setenv("SDL_DISKAUDIOFILE", path.c_str(), 1),
+        setenv("SDL_DISKAUDIODELAY", "1", 1);
   }
   long framesOnDisk() {
     struct stat info;
@@ -156,8 +155,7 @@ TEST_F(SoundOutputTest, EverySampleFormatPlays) {
   const struct {
     uint16_t tag, bits;
     uint32_t rate, plus, minus;  // the sound's n frames alternate between these codes
-    long frames;                 // at 44.1 kHz
-    int level, tolerance;
+    long frames, level, tolerance;  // frames at 44.1 kHz
   } formats[] = {
       {1, 8, 44100, 192, 64, n, 16384, 0},
       {1, 16, 44100, 12000, -12000u, n, 12000, 0},  // with the RIFF size 0xF0 too large
@@ -210,10 +208,8 @@ TEST_F(SoundOutputTest, UnplayableImagesPlayNothingAndEndTheSoundThatPlayed) {
 }
 
 TEST_F(SoundOutputTest, WithoutAnAudioDeviceNothingSoundsAndNothingFails) {
-  closeSoundDevice();
-  setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
-  loadImage(toneImage(1000, tone), 0);
-  playSound(0, 1);
+  closeSoundDevice(), setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  loadImage(toneImage(1000, tone), 0), playSound(0, 1);
   int16_t output[4] = {1, 1, 1, 1};
   EXPECT_FALSE(soundDeviceOpen() || pullSoundOutput(output, sizeof output) || output[0] != 1);
   deleteSound(0);
