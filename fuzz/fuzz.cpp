@@ -3,8 +3,6 @@
 //   FUZZ_BITMAP    an image slot's picture and LoadImageA's bitmap: both load, in allowed sizes
 //   FUZZ_ICON      change_window_icon's icon, its pixels read as the desktop backend reads them
 //   FUZZ_WAV       a sound slot played once and looping, the device's output pulled at once
-//   FUZZ_COMPILER  a script compiled into a whole command list; an input starting 0xFF N fails
-//                  every allocation from the (N + 1)-th on
 //   FUZZ_STORY     a script and files f1 to f4, each after a line "====", run with a click
 //                  before every frame, for at most 64 frames
 #include <sys/stat.h>
@@ -56,7 +54,7 @@ void endRun() {
   for (ImageSlot& slot : imageSlots) releaseImage(&slot);
   resetImageSlots(), stopSound(0), releaseSoundSlots(), resetSoundSlots();
   freeCommandList(commandList), resetCommandList(commandList);
-  currentCommand = nullptr, compilerAllocate = malloc;
+  currentCommand = nullptr;
   headlessClearMessageBoxes();
 }
 
@@ -89,26 +87,6 @@ void pullOutput() {  // enough for a stream to take in, resample and give out se
 void fuzzOne(const uint8_t* data, size_t size) {
   loadSound(writeFile("s.wav", data, size), 0);
   playSound(0, 0), pullOutput(), playSound(0, 1), pullOutput(), stopSound(0), deleteSound(0);
-}
-#elif defined(FUZZ_COMPILER)
-int allocationsLeft = -1;  // -1: never fail
-void* limitedAllocate(size_t size) {
-  if (allocationsLeft == 0) return nullptr;
-  allocationsLeft -= allocationsLeft > 0;
-  return malloc(size);
-}
-
-void fuzzOne(const uint8_t* data, size_t size) {
-  allocationsLeft = size >= 2 && data[0] == 0xFF ? data[1] : -1;
-  if (allocationsLeft >= 0) data += 2, size -= 2;
-  snprintf(scriptPath, sizeof scriptPath, "%s", writeFile("s.spt", data, size));
-  compilerAllocate = limitedAllocate;
-  compileScript(scriptPath);  // into a whole list: every node holds 1 to 20 strings, no more
-  for (CommandNode* node = commandList; node; node = node->next) {
-    if (node->argCount < 1 || node->argCount > commandArgCapacity) abort();
-    for (int i = 0; i < commandArgCapacity; ++i)
-      if ((node->args[i] != nullptr) != (i < node->argCount)) abort();
-  }
 }
 #elif defined(FUZZ_STORY)
 void fuzzOne(const uint8_t* data, size_t size) {

@@ -120,18 +120,18 @@ bool takeShot(Display* display, Window window, const int margins[4], Picture* sh
 constexpr int markBlur = 3, markShift = 6;
 
 std::vector<double> blurredMarks(const Picture& picture, const Rect& area) {
-  std::vector<double> blurred(size_t(area.w) * area.h, 0.0);
+  std::vector<double> blurred;
   for (int y = 0; y < area.h; ++y) {
     for (int x = 0; x < area.w; ++x) {
-      uint32_t p = pixelAt(picture, area.x + x, area.y + y);
-      if ((299 * (p >> 16) + 587 * ((p >> 8) & 0xFF) + 114 * (p & 0xFF)) / 1000 >= 160) continue;
+      int dark = 0, all = 0;
       for (int ny = std::max(0, y - markBlur); ny <= std::min(area.h - 1, y + markBlur); ++ny) {
         for (int nx = std::max(0, x - markBlur); nx <= std::min(area.w - 1, x + markBlur); ++nx) {
-          int across = std::min(area.w, nx + markBlur + 1) - std::max(0, nx - markBlur);
-          int down = std::min(area.h, ny + markBlur + 1) - std::max(0, ny - markBlur);
-          blurred[size_t(ny) * area.w + nx] += 1.0 / (across * down);
+          uint32_t p = pixelAt(picture, area.x + nx, area.y + ny);
+          dark += (299 * (p >> 16) + 587 * ((p >> 8) & 0xFF) + 114 * (p & 0xFF)) / 1000 < 160;
+          ++all;
         }
       }
+      blurred.push_back(double(dark) / all);
     }
   }
   return blurred;

@@ -34,9 +34,7 @@ std::string currentDirectory() {
   return getcwd(path, sizeof path) ? path : "";
 }
 
-bool playerEnded() {
-  return winMainThread && WaitForSingleObject(winMainThread, 0) == WAIT_OBJECT_0;
-}
+bool playerEnded() { return WaitForSingleObject(winMainThread, 0) == WAIT_OBJECT_0; }
 
 // Starts WinMain on a thread of its own from the state of a process start; waits until idle.
 bool startPlayer() {
@@ -91,20 +89,6 @@ void runFrames(int count) {
     headlessAdvanceClock(firstFrameOfRun ? 0 : framePeriod + 1);
     firstFrameOfRun = false;
   }
-}
-
-void click() {
-  PostMessageA(mainWindow, WM_LBUTTONDOWN, 1, (10 << 16) | 10);
-  PostMessageA(mainWindow, WM_LBUTTONUP, 0, (10 << 16) | 10);
-}
-
-// Writes into base() a script of these lines in CP932, the 8x8 picture red.bmp and s.wav.
-void writeScript(const char* name, const std::vector<const char*>& lines) {
-  std::string text;
-  for (const char* line : lines) text += cp932(line) + "\r\n";
-  writeTempFile(name, text);
-  writeTempFile("red.bmp", solidBmp(8, 8, RGB(255, 0, 0)));
-  writeTempFile("s.wav", wavFile(400));
 }
 
 bool allReleased() {  // no slot holds a picture or a sound
@@ -166,10 +150,13 @@ void recordTitleTime(HWND, UINT change) {
 TEST(Shell, FollowsTheUserThroughTheSchedule) {
   std::string startDirectory = currentDirectory();
   mkdir((base() + "/folder.spt").c_str(), 0755);
+  writeTempFile("red.bmp", solidBmp(8, 8, RGB(255, 0, 0))), writeTempFile("s.wav", wavFile(400));
   for (const auto& c : scheduleCases) {
+    std::string script;  // in CP932
+    for (const char* line : c.script) script += cp932(line) + "\r\n";
+    writeTempFile("a.spt", script);
     stopPlayer();
     ASSERT_TRUE(startPlayer());
-    writeScript("a.spt", c.script);
     std::istringstream steps(c.schedule);
     for (std::string step; steps >> step;) {
       SCOPED_TRACE(c.schedule);
@@ -178,7 +165,8 @@ TEST(Shell, FollowsTheUserThroughTheSchedule) {
       headlessWindowState(mainWindow, &state);
       if (step.rfind("open", 0) == 0) openThroughMenu(step == "open" ? "a.spt" : &step[5]);
       if (step == "cancel") openThroughMenu(nullptr);
-      if (step == "click") click();
+      if (step == "click")
+        for (UINT button : {WM_LBUTTONDOWN, WM_LBUTTONUP}) PostMessageA(mainWindow, button, 0, 0);
       if (step[0] == 'f' && step != "fresh") runFrames(atoi(&step[1]));
       if (step == "idle") headlessWaitIdle();
       if (step == "inactive" || step == "active")

@@ -16,10 +16,9 @@ std::vector<RecordedMessage> recorded;
 }  // namespace
 
 LRESULT CALLBACK recordingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  {
-    std::lock_guard<std::mutex> guard(recordLock);
-    recorded.push_back({window, message, wParam, lParam});
-  }
+  std::unique_lock<std::mutex> guard(recordLock);
+  recorded.push_back({window, message, wParam, lParam});
+  guard.unlock();
   return message == WM_CLOSE ? 0 : DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -90,11 +89,10 @@ std::string tempDirectory() {
   static std::once_flag made;
   std::call_once(made, [] {
     namespace fs = std::filesystem;
+    std::error_code error;
     for (int attempt = 0; directory.empty(); ++attempt) {
-      fs::path candidate = fs::temp_directory_path() /
-                           ("torvane-test-" + std::to_string(GetCurrentThreadId()) + "-" +
-                            std::to_string(attempt) + "-" + std::to_string(rand()));
-      std::error_code error;
+      std::string name = std::to_string(GetCurrentThreadId()) + "-" + std::to_string(attempt);
+      fs::path candidate = fs::temp_directory_path() / ("torvane-test-" + name);
       if (fs::create_directory(candidate, error)) directory = candidate.string();
     }
     atexit([] {

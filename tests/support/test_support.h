@@ -43,12 +43,11 @@ void placeCursor(HWND window, int clientX, int clientY);
 std::string cp932(const char* utf8);
 std::string utf8FromCp932(const std::string& bytes);
 
-std::string tempDirectory();  // a directory of this test process, removed when it ends
+std::string tempDirectory();  // of this test process, removed when it ends
 std::string writeTempFile(const char* name, const std::string& bytes);  // its path
 
-// Files made here: little-endian values; a 24-bit bottom-up BMP whose colour at (x, y) is
-// pixel(x, y); a 16 x 16 icon of 32 bits per pixel; a RIFF WAVE file of one format and one data
-// chunk, and one of `samples` samples of 8-bit mono PCM at 8000 Hz, all silence.
+// Little-endian values, a 24-bit BMP, a 16 x 16 icon of 32 bits, a WAVE file of one format and
+// one data chunk, and `samples` of silence in 8-bit mono at 8000 Hz.
 void putLe(std::string& out, uint32_t value, int bytes);
 std::string bmpFile(int width, int height, const std::function<COLORREF(int x, int y)>& pixel);
 std::string solidBmp(int width, int height, COLORREF color);
