@@ -1,7 +1,7 @@
 // The libFuzzer targets, one per definition, fed through files of a per-process folder to the
 // player's code on the headless backend, in a window that WM_CLOSE leaves open:
-//   FUZZ_BITMAP    an image slot's picture and LoadImageA's bitmap: both load, in allowed sizes
-//   FUZZ_ICON      change_window_icon's icon, its pixels read as the desktop backend reads them
+//   FUZZ_BITMAP    an image slot's picture and LoadImageA's bitmap: both load, in allowed sizes;
+//                  change_window_icon's icon, its pixels read as the desktop backend reads them
 //   FUZZ_WAV       a sound slot played once and looping, the device's output pulled at once
 //   FUZZ_STORY     a script and files f1 to f4, each after a line "====", run with a click
 //                  before every frame, for at most 64 frames
@@ -60,24 +60,20 @@ void endRun() {
 
 #if defined(FUZZ_BITMAP)
 void fuzzOne(const uint8_t* data, size_t size) {
-  const char* path = writeFile("picture.bmp", data, size);
+  const char* path = writeFile("picture", data, size);
+  if (HICON icon = (HICON)LoadImageA(nullptr, path, IMAGE_ICON, 0, 0, LR_LOADFROMFILE)) {
+    IconPixels pixels;
+    if (!iconPixels(icon, &pixels) || pixels.width < 1 || pixels.height < 1) abort();
+    volatile uint32_t sum = 0;  // every pixel read
+    for (int i = 0; i < pixels.width * pixels.height; ++i) sum = sum + pixels.pixels[i];
+    DestroyIcon(icon);
+  }
   if (!loadSlotImage(0, path)) return;
   const ImageSlot& slot = imageSlots[0];
   if (slot.width < 1 || slot.height < 1 || int64_t(slot.width) * slot.height > (8 << 20)) abort();
   HBITMAP device = (HBITMAP)LoadImageA(nullptr, path, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE);
   if (!device) abort();
   DeleteObject(device);
-}
-#elif defined(FUZZ_ICON)
-void fuzzOne(const uint8_t* data, size_t size) {
-  const char* path = writeFile("icon.ico", data, size);
-  HICON icon = (HICON)LoadImageA(nullptr, path, IMAGE_ICON, 0, 0, LR_LOADFROMFILE);
-  IconPixels pixels;
-  if (!icon) return;
-  if (!iconPixels(icon, &pixels) || pixels.width < 1 || pixels.height < 1) abort();
-  volatile uint32_t sum = 0;  // every pixel read
-  for (int i = 0; i < pixels.width * pixels.height; ++i) sum = sum + pixels.pixels[i];
-  DestroyIcon(icon);
 }
 #elif defined(FUZZ_WAV)
 void pullOutput() {  // enough for a stream to take in, resample and give out several chunks

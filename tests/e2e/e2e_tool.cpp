@@ -1,10 +1,9 @@
 // The end-to-end tests' helper, one command per run:
 //   assets DIR             writes the pictures, icon and sound that the e2e story names
 //   compare A.png B.png    exit 0 when the two pictures have the same size and pixels, else 1
-//   await WINDOW TOP LEFT RIGHT BOTTOM EXPECTED.png SECONDS [options]
-//       looks twenty times a second at the X window's client area (the window less these
-//       margins) until it shows EXPECTED at its top-left corner on white: exit 0 once it does, 1
-//       when SECONDS passed first, 2 for a usage error. Options, with a rectangle X,Y,W,H:
+//   await WINDOW TOP LEFT RIGHT BOTTOM EXPECTED.png SECONDS [options]: exit 0 once the X
+//       window's client area (less these margins) shows EXPECTED at its top-left corner on
+//       white, 1 when SECONDS passed first, 2 for a usage error. Options, with a rect X,Y,W,H:
 //     --mask    left out of the comparison (repeatable)
 //     --fuzzy   only the shape of its dark marks (text in Wine's glyphs): blurred, they must
 //               correlate with the expected ones by 0.85 at a small vertical offset (repeatable)
@@ -27,23 +26,18 @@
 
 namespace {
 
-COLORREF background(int x, int y) {
-  return RGB(160 + x * 80 / 640, 200 + y * 40 / 480, 230);
-}
-
-COLORREF sprite(int x, int y) {  // a blue disc with a dark rim on magenta
-  int d = (x - 32) * (x - 32) + (y - 32) * (y - 32);
-  COLORREF inside = d > 20 * 20 ? RGB(0x20, 0x30, 0x80) : RGB(0x40, 0x60, 0xF0);
-  return d > 28 * 28 ? RGB(255, 0, 255) : inside;
-}
-
-COLORREF strip(int x, int y) {  // four 32x32 cells, each a square of its own colour on magenta
-  const COLORREF colors[4] = {RGB(0xE0, 0x30, 0x30), RGB(0x30, 0xC0, 0x30), RGB(0x30, 0x30, 0xE0),
-                              RGB(0xE0, 0xC0, 0x20)};
-  return x % 32 < 4 || x % 32 >= 28 || y < 4 || y >= 28 ? RGB(255, 0, 255) : colors[x / 32];
-}
-
 int assets(const std::string& directory) {
+  auto background = [](int x, int y) { return RGB(160 + x * 80 / 640, 200 + y * 40 / 480, 230); };
+  auto sprite = [](int x, int y) {  // a blue disc with a dark rim on magenta
+    int d = (x - 32) * (x - 32) + (y - 32) * (y - 32);
+    COLORREF inside = d > 20 * 20 ? RGB(0x20, 0x30, 0x80) : RGB(0x40, 0x60, 0xF0);
+    return d > 28 * 28 ? RGB(255, 0, 255) : inside;
+  };
+  auto strip = [](int x, int y) {  // four 32x32 cells, each a square of its own colour on magenta
+    const COLORREF colors[4] = {RGB(0xE0, 0x30, 0x30), RGB(0x30, 0xC0, 0x30),
+                                RGB(0x30, 0x30, 0xE0), RGB(0xE0, 0xC0, 0x20)};
+    return x % 32 < 4 || x % 32 >= 28 || y < 4 || y >= 28 ? RGB(255, 0, 255) : colors[x / 32];
+  };
   const std::pair<const char*, std::string> files[] = {{"back.bmp", bmpFile(640, 480, background)},
                                                        {"sprite.bmp", bmpFile(64, 64, sprite)},
                                                        {"strip.bmp", bmpFile(128, 32, strip)},
@@ -168,7 +162,7 @@ int await(int argc, char** argv) {
     rects[argv[i]].push_back(rect);
   }
   std::vector<Rect> fuzzy = rects["--fuzzy"], red = rects["--red"], watched = rects["--changes"];
-  std::vector<Rect> masks = rects["--mask"];
+  std::vector<Rect> masks = rects["--mask"];  // and the fuzzy ones
   masks.insert(masks.end(), fuzzy.begin(), fuzzy.end());
   Picture expected, shot;
   Display* display = usable ? XOpenDisplay(nullptr) : nullptr;
@@ -212,8 +206,7 @@ int await(int argc, char** argv) {
   }
   if (!watched.empty()) return printf("%d %d\n", changes, looks), 0;
   fprintf(stderr, "e2e_tool: after %.0f s, %ld pixels differ from %s%s%s\n", seconds, differing,
-          argv[7], redSeen ? "" : ", no choice is red",
-          marksAlike ? "" : ", the text is not the same");
+          argv[7], redSeen ? "" : ", no choice is red", marksAlike ? "" : ", the text differs");
   return 1;
 }
 
