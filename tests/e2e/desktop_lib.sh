@@ -105,8 +105,8 @@ move_to_client() {
 
 # Waits until the client area shows a 640x480 picture of the virtual screen: unscaled at its
 # top-left corner, the window's white background where the client area is larger. Options after
-# the picture: "--mask X,Y,W,H" leaves a rectangle out (it animates, or Wine draws its text),
-# "--red X,Y,W,H" also wants a red (highlighted) choice there. "e2e_tool await" does the looking.
+# the picture: "--mask X,Y,W,H" leaves a rectangle out (it animates), "--fuzzy X,Y,W,H" compares
+# there the shape of the text only (Wine draws its own glyphs). "e2e_tool await" does the looking.
 await_picture() {
   local picture=$1
   shift
