@@ -1,5 +1,5 @@
-// The libFuzzer targets, one per definition, fed through files of a per-process folder to the
-// player's code on the headless backend, in a window that WM_CLOSE leaves open:
+// The libFuzzer targets, one per definition, fed through files to the player's code on the
+// headless backend, in a window that WM_CLOSE leaves open:
 //   FUZZ_BITMAP    an image slot's picture and LoadImageA's bitmap: both load, in allowed sizes;
 //                  change_window_icon's icon, its pixels read as the desktop backend reads them
 //   FUZZ_WAV       a sound slot played once and looping, the device's output pulled at once
@@ -54,8 +54,7 @@ void endRun() {
   for (ImageSlot& slot : imageSlots) releaseImage(&slot);
   resetImageSlots(), stopSound(0), releaseSoundSlots(), resetSoundSlots();
   freeCommandList(commandList), resetCommandList(commandList);
-  currentCommand = nullptr;
-  headlessClearMessageBoxes();
+  currentCommand = nullptr, headlessClearMessageBoxes();
 }
 
 #if defined(FUZZ_BITMAP)

@@ -132,9 +132,8 @@ std::vector<double> blurredMarks(const Picture& picture, const Rect& area) {
 
 bool sameMarks(const Picture& shot, const Picture& expected, const Rect& area) {
   std::vector<double> a = blurredMarks(shot, area), b = blurredMarks(expected, area);
-  double inkA = 0, inkB = 0;
-  for (size_t i = 0; i < a.size(); ++i) inkA += a[i], inkB += b[i];
-  if (inkA == 0 || inkB == 0) return inkA == inkB;  // no text where none is expected
+  if (*std::max_element(a.begin(), a.end()) == 0 || *std::max_element(b.begin(), b.end()) == 0)
+    return a == b;  // no text where none is expected
   for (int shift = -markShift; shift <= markShift; ++shift) {
     double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0, n = 0;
     for (int y = std::max(0, -shift); y < std::min(area.h, area.h - shift); ++y) {
@@ -160,16 +159,12 @@ int await(int argc, char** argv) {
              sscanf(argv[i + 1], "%d,%d,%d,%d", &rect.x, &rect.y, &rect.w, &rect.h) == 4;
     rects[argv[i]].push_back(rect);
   }
-  std::vector<Rect> fuzzy = rects["--fuzzy"], watched = rects["--changes"];
-  std::vector<Rect> masks = rects["--mask"];  // and the fuzzy ones
-  masks.insert(masks.end(), fuzzy.begin(), fuzzy.end());
+  std::vector<Rect> fuzzy = rects["--fuzzy"], watched = rects["--changes"], masks = rects["--mask"];
+  masks.insert(masks.end(), fuzzy.begin(), fuzzy.end());  // compared apart
   Picture expected, shot;
   Display* display = usable ? XOpenDisplay(nullptr) : nullptr;
-  if (!display || !loadPng(argv[7], &expected)) {
-    fprintf(stderr, "usage: e2e_tool await WINDOW TOP LEFT RIGHT BOTTOM EXPECTED.png SECONDS "
-                    "[--mask|--fuzzy|--changes X,Y,W,H]..., on a display\n");
-    return 2;
-  }
+  if (!display || !loadPng(argv[7], &expected))
+    return fprintf(stderr, "e2e_tool: await takes its arguments and rectangles, on a display\n"), 2;
   XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });  // the window may go away
   Window window = strtoul(argv[2], nullptr, 0);
   int margins[4] = {atoi(argv[3]), atoi(argv[4]), atoi(argv[5]), atoi(argv[6])};

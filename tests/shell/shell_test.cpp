@@ -24,14 +24,14 @@ HANDLE winMainThread = nullptr;
 std::atomic<int> exitCode{-1};  // what WinMain returned
 bool firstFrameOfRun = false;   // the next tick is the first of a new frame thread
 
-std::string base() {  // the executable's directory, a real path
-  char path[PATH_MAX];
-  return realpath(tempDirectory().c_str(), path) ? path : "";
-}
-
 std::string currentDirectory() {
   char path[PATH_MAX];
   return getcwd(path, sizeof path) ? path : "";
+}
+
+std::string base() {  // the executable's directory, a real path
+  char path[PATH_MAX];
+  return realpath(tempDirectory().c_str(), path) ? path : "";
 }
 
 bool playerEnded() { return WaitForSingleObject(winMainThread, 0) == WAIT_OBJECT_0; }
@@ -82,13 +82,9 @@ void openThroughMenu(const char* name) {
   firstFrameOfRun = firstFrameOfRun || frameThread != before || (name && frameThread);
 }
 
-void runFrames(int count) {
-  for (int i = 0; i < count; ++i) {
-    headlessWaitIdle();
-    // A new thread's first tick waits only for the clock's first step; later ones 31 ms apart.
-    headlessAdvanceClock(firstFrameOfRun ? 0 : framePeriod + 1);
-    firstFrameOfRun = false;
-  }
+void runFrames(int count) {  // a new thread's first tick waits only for the clock's first step
+  for (int i = 0; i < count; ++i, firstFrameOfRun = false)
+    headlessWaitIdle(), headlessAdvanceClock(firstFrameOfRun ? 0 : framePeriod + 1);
 }
 
 bool allReleased() {  // no slot holds a picture or a sound
@@ -138,14 +134,9 @@ const struct {
 };
 
 std::vector<DWORD> titleTimes;
-const DWORD beforeWrap = 0xFFFFFFFFu - 70;
-
-void recordTitleTime(HWND, UINT change) {
-  if (change == WM_SETTEXT) titleTimes.push_back(headlessClockNow() - beforeWrap);
-}
+constexpr DWORD beforeWrap = 0xFFFFFFFFu - 70;
 
 TEST(Shell, FollowsTheUserThroughTheSchedule) {
-  std::string startDirectory = currentDirectory();
   mkdir((base() + "/folder.spt").c_str(), 0755);
   writeTempFile("red.bmp", solidBmp(8, 8, RGB(255, 0, 0))), writeTempFile("s.wav", wavFile(400));
   for (const auto& c : scheduleCases) {
@@ -172,7 +163,9 @@ TEST(Shell, FollowsTheUserThroughTheSchedule) {
       if (step == "cover") BitBlt(window, 0, 0, 640, 480, nullptr, 0, 0, BLACKNESS);
       if (step == "uncover") InvalidateRect(mainWindow, nullptr, TRUE);
       if (step == "wrap") headlessSetClock(beforeWrap);
-      if (step == "watch") titleTimes.clear(), headlessSetWindowObserver(recordTitleTime);
+      if (step == "watch") titleTimes.clear(), headlessSetWindowObserver([](HWND, UINT change) {
+        if (change == WM_SETTEXT) titleTimes.push_back(headlessClockNow() - beforeWrap);
+      });
       if (step == "exit") PostMessageA(mainWindow, WM_COMMAND, IDM_FILE_EXIT, 0);
       if (step == "closebox") PostMessageA(mainWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
       if (step == "restart") stopPlayer(), startPlayer();
@@ -205,7 +198,6 @@ TEST(Shell, FollowsTheUserThroughTheSchedule) {
     }
   }
   stopPlayer();
-  EXPECT_EQ(chdir(startDirectory.c_str()), 0);
 }
 
 TEST(WorkingDirectory, EndsAtTheLastSeparatorCountingWholeCharacters) {

@@ -1,7 +1,6 @@
-// The sound-effect slots on both builds, with real files and the platform's own sound service
-// (our SDL layer on Linux, winmm under Wine, where there may be no audio device). On Linux also
-// what the service really plays, read back through SDL's disk audio driver: its file holds every
-// frame the device made, in order, so sounds are measured in frames, never by the wall clock.
+// The sound-effect slots with real files and the platform's sound service, on both builds; on
+// Linux also what it plays, read back through SDL's disk audio driver, whose file holds every
+// frame the device made in order: sounds are measured in frames, never by the wall clock.
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <string.h>
@@ -29,13 +28,12 @@ std::string toneImage(int amplitude, int frames) {  // in the device's format, a
 
 void loadImage(const std::string& bytes, int slot) {  // from a new file
   static int files = 0;
-  loadSound(writeTempFile(("sound-" + std::to_string(++files) + ".wav").c_str(), bytes).c_str(),
-            slot);
+  std::string path = writeTempFile(("sound-" + std::to_string(++files) + ".wav").c_str(), bytes);
+  loadSound(path.c_str(), slot);
 }
 
 class SoundTest : public ::testing::Test {
  protected:
-  void SetUp() override { releaseSoundSlots(), resetSoundSlots(); }
   void TearDown() override { stopSound(0), releaseSoundSlots(), resetSoundSlots(); }
 };
 
@@ -166,8 +164,7 @@ TEST_F(SoundOutputTest, EverySampleFormatPlays) {
     loadImage(image, 0), beginCapture();
     playSound(0, 0), wait(format.frames + 4 * tone);
     std::vector<int16_t> samples = finish();
-    // Converted sounds ramp in and out: measured between the first and last clear frames.
-    long first = -1, last = -1;
+    long first = -1, last = -1;  // converted sounds ramp in and out: between clear frames
     for (long i = 0; i < (long)samples.size(); ++i)
       if (abs(samples[i]) > format.level / 4) first = first < 0 ? i : first, last = i;
     ASSERT_GE(first, 0) << "nothing sounded";

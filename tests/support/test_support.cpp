@@ -10,10 +10,8 @@
 #include "platform/linux/layer.h"
 #endif
 
-namespace {
-std::mutex recordLock;
-std::vector<RecordedMessage> recorded;
-}  // namespace
+static std::mutex recordLock;
+static std::vector<RecordedMessage> recorded;
 
 LRESULT CALLBACK recordingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   std::unique_lock<std::mutex> guard(recordLock);

@@ -29,7 +29,7 @@ struct RecordedMessage {
   LPARAM lParam;
 };
 
-// A top-level window of the calling thread that records every message it gets (all recording
+// A top-level window of the calling thread that records every message it gets (all such
 // windows into one list, in order) and does not close on WM_CLOSE.
 HWND createRecordingWindow();
 LRESULT CALLBACK recordingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -37,12 +37,10 @@ void destroyRecordingWindow(HWND window);
 std::vector<RecordedMessage> recordedMessages();
 int countRecorded(UINT message);
 void clearRecordedMessages();
-
 void placeCursor(HWND window, int clientX, int clientY);
 
 std::string cp932(const char* utf8);
 std::string utf8FromCp932(const std::string& bytes);
-
 std::string tempDirectory();  // of this test process, removed when it ends
 std::string writeTempFile(const char* name, const std::string& bytes);  // its path
 
@@ -55,7 +53,6 @@ std::string icoFile();
 std::string wavImage(uint16_t formatTag, uint16_t channels, uint32_t rate, uint16_t bits,
                      uint16_t blockAlign, const std::string& data);
 std::string wavFile(int samples);
-
 int gdiObjectCount();  // GDI objects alive in this process
 
 #endif
