@@ -1,22 +1,15 @@
-// The libFuzzer targets, one per definition (fuzz/CMakeLists.txt builds this file once for each).
-// Each writes its input to files of a per-process folder and gives them to the player's code on
-// the headless backend, with a window that WM_CLOSE (script_end, a missing argument) leaves open:
-//   FUZZ_BITMAP    an image slot's picture and LoadImageA's bitmap: both load, in allowed sizes
-//   FUZZ_ICON      change_window_icon's icon, its pixels read as the desktop backend reads them
-//   FUZZ_WAV       a sound slot played once and looping, the device's output pulled at once;
-//                  a sound must cost memory in proportion to its file, not to its playing time
-//   FUZZ_COMPILER  a script compiled into a whole command list; an input starting 0xFF N fails
-//                  every allocation from the (N + 1)-th on
-//   FUZZ_STORY     a script and up to four files f1 to f4, each after a line "====", run as the
-//                  frame thread runs it with a click before every frame, for at most 64 frames
-#include <stdio.h>
-#include <stdlib.h>
+// The libFuzzer targets, one per definition, fed through files to the player's code on the
+// headless backend, in a window that WM_CLOSE leaves open:
+//   FUZZ_BITMAP    an image slot's picture and LoadImageA's bitmap: both load, in allowed sizes;
+//                  change_window_icon's icon, its pixels read as the desktop backend reads them
+//   FUZZ_WAV       a sound slot played once and looping, the device's output pulled at once
+//   FUZZ_STORY     a script and files f1 to f4, each after a line "====", run with a click
+//                  before every frame, for at most 64 frames
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <string>
 
 #include "compiler/compiler.h"
 #include "interpreter/interpreter.h"
@@ -31,34 +24,25 @@ namespace {
 
 std::string folder;  // of this process, removed at exit
 
-// Writes a file of the folder; its path, good until the next call.
-const char* writeFile(const char* name, const uint8_t* data, size_t size) {
+const char* writeFile(const char* name, const uint8_t* data, size_t size) {  // its path, for now
   static std::string path;
   if (folder.empty()) {
     folder = "/tmp/torvane-fuzz-" + std::to_string((int)getpid());
     mkdir(folder.c_str(), 0700);
-    atexit([] {
-      std::error_code error;
-      std::filesystem::remove_all(folder, error);
-    });
+    atexit([] { std::error_code error; std::filesystem::remove_all(folder, error); });
   }
   path = folder + "/" + name;
-  if (FILE* file = fopen(path.c_str(), "wb")) {
-    if (size) fwrite(data, 1, size, file);
-    fclose(file);
-  }
+  if (FILE* file = fopen(path.c_str(), "wb")) fwrite(data, 1, size, file), fclose(file);
   return path.c_str();
 }
 
-LRESULT CALLBACK keepOpen(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return message == WM_CLOSE ? 0 : DefWindowProcA(window, message, wParam, lParam);
-}
-
-void openWindow() {
+void openWindow() {  // that WM_CLOSE leaves open
   if (mainWindow) return;
   WNDCLASSA windowClass = {};
-  windowClass.lpfnWndProc = keepOpen, windowClass.lpszClassName = "TorvaneFuzz";
-  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return message == WM_CLOSE ? 0 : DefWindowProcA(window, message, wParam, lParam);
+  };
+  windowClass.lpszClassName = "TorvaneFuzz", windowClass.hInstance = GetModuleHandleA(nullptr);
   RegisterClassA(&windowClass);
   mainWindow = CreateWindowExA(0, "TorvaneFuzz", "fuzz", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480,
                                nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
@@ -68,69 +52,36 @@ void openWindow() {
 
 void endRun() {
   for (ImageSlot& slot : imageSlots) releaseImage(&slot);
-  resetImageSlots();
-  stopSound(0), releaseSoundSlots(), resetSoundSlots();
-  freeCommandList(commandList);
-  resetCommandList(commandList);
-  currentCommand = nullptr;
-  compilerAllocate = malloc;
-  headlessClearMessageBoxes();
+  resetImageSlots(), stopSound(0), releaseSoundSlots(), resetSoundSlots();
+  freeCommandList(commandList), resetCommandList(commandList);
+  currentCommand = nullptr, headlessClearMessageBoxes();
 }
 
 #if defined(FUZZ_BITMAP)
 void fuzzOne(const uint8_t* data, size_t size) {
-  const char* path = writeFile("picture.bmp", data, size);
-  if (loadSlotImage(0, path)) {
-    const ImageSlot& slot = imageSlots[0];
-    if (slot.width < 1 || slot.height < 1 || int64_t(slot.width) * slot.height > (8 << 20)) abort();
-    HBITMAP device = (HBITMAP)LoadImageA(nullptr, path, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE);
-    if (!device) abort();
-    DeleteObject(device);
+  const char* path = writeFile("picture", data, size);
+  if (HICON icon = (HICON)LoadImageA(nullptr, path, IMAGE_ICON, 0, 0, LR_LOADFROMFILE)) {
+    IconPixels pixels;
+    if (!iconPixels(icon, &pixels) || pixels.width < 1 || pixels.height < 1) abort();
+    volatile uint32_t sum = 0;  // every pixel read
+    for (int i = 0; i < pixels.width * pixels.height; ++i) sum = sum + pixels.pixels[i];
+    DestroyIcon(icon);
   }
-}
-#elif defined(FUZZ_ICON)
-void fuzzOne(const uint8_t* data, size_t size) {
-  const char* path = writeFile("icon.ico", data, size);
-  HICON icon = (HICON)LoadImageA(nullptr, path, IMAGE_ICON, 0, 0, LR_LOADFROMFILE);
-  if (!icon) return;
-  IconPixels pixels;
-  if (!iconPixels(icon, &pixels) || pixels.width < 1 || pixels.height < 1) abort();
-  volatile uint32_t sum = 0;  // every pixel read
-  for (int i = 0; i < pixels.width * pixels.height; ++i) sum = sum + pixels.pixels[i];
-  DestroyIcon(icon);
+  if (!loadSlotImage(0, path)) return;
+  const ImageSlot& slot = imageSlots[0];
+  if (slot.width < 1 || slot.height < 1 || int64_t(slot.width) * slot.height > (8 << 20)) abort();
+  HBITMAP device = (HBITMAP)LoadImageA(nullptr, path, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE);
+  if (!device) abort();
+  DeleteObject(device);
 }
 #elif defined(FUZZ_WAV)
 void pullOutput() {  // enough for a stream to take in, resample and give out several chunks
   static char buffer[4 * soundDeviceBufferFrames * soundDeviceFrameBytes];
   for (int i = 0; i < 4; ++i) pullSoundOutput(buffer, (int)sizeof buffer / 4);
 }
-
 void fuzzOne(const uint8_t* data, size_t size) {
   loadSound(writeFile("s.wav", data, size), 0);
-  playSound(0, 0), pullOutput(), playSound(0, 1), pullOutput();
-  stopSound(0), deleteSound(0);
-}
-#elif defined(FUZZ_COMPILER)
-int allocationsLeft = -1;  // -1: never fail
-
-void* limitedAllocate(size_t size) {
-  if (allocationsLeft == 0) return nullptr;
-  allocationsLeft -= allocationsLeft > 0;
-  return malloc(size);
-}
-
-void fuzzOne(const uint8_t* data, size_t size) {
-  allocationsLeft = size >= 2 && data[0] == 0xFF ? data[1] : -1;
-  if (allocationsLeft >= 0) data += 2, size -= 2;
-  snprintf(scriptPath, sizeof scriptPath, "%s", writeFile("s.spt", data, size));
-  compilerAllocate = limitedAllocate;
-  compileScript(scriptPath);
-  // The list must be whole: every node holds 1 to 20 strings and nothing after them.
-  for (CommandNode* node = commandList; node; node = node->next) {
-    if (node->argCount < 1 || node->argCount > commandArgCapacity) abort();
-    for (int i = 0; i < commandArgCapacity; ++i)
-      if ((node->args[i] != nullptr) != (i < node->argCount)) abort();
-  }
+  playSound(0, 0), pullOutput(), playSound(0, 1), pullOutput(), stopSound(0), deleteSound(0);
 }
 #elif defined(FUZZ_STORY)
 void fuzzOne(const uint8_t* data, size_t size) {
@@ -146,8 +97,7 @@ void fuzzOne(const uint8_t* data, size_t size) {
   char previous[4096];
   if (!getcwd(previous, sizeof previous) || chdir(folder.c_str()) != 0) return;
   frameStopRequested = false;
-  startScriptRun();
-  resetSoundSlots();
+  startScriptRun(), resetSoundSlots();
   for (int frame = 0; frame < 64 && !scriptFinished; ++frame) runEnabled = 1, composeFrame();
   if (chdir(previous) != 0) abort();
 }
@@ -157,8 +107,6 @@ void fuzzOne(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   setenv("SDL_AUDIODRIVER", "dummy", 1);
-  openWindow();
-  fuzzOne(data, size);
-  endRun();
+  openWindow(), fuzzOne(data, size), endRun();
   return 0;
 }

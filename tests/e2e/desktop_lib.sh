@@ -11,10 +11,6 @@ player_pid=""
 
 fail() {
   echo "FAIL: $*" >&2
-  if [ -n "${last_shot:-}" ] && [ -f "$last_shot" ]; then
-    cp "$last_shot" "${TORVANE_E2E_KEEP:-/tmp}/torvane-e2e-last-shot.png" 2>/dev/null &&
-      echo "  last screenshot: ${TORVANE_E2E_KEEP:-/tmp}/torvane-e2e-last-shot.png" >&2
-  fi
   exit 1
 }
 
@@ -109,14 +105,13 @@ move_to_client() {
 
 # Waits until the client area shows a 640x480 picture of the virtual screen: unscaled at its
 # top-left corner, the window's white background where the client area is larger. Options after
-# the picture: "--mask X,Y,W,H" leaves a rectangle out (it animates, or Wine draws its text),
-# "--red X,Y,W,H" also wants a red (highlighted) choice there. "e2e_tool await" does the looking.
+# the picture: "--mask X,Y,W,H" leaves a rectangle out (it animates), "--fuzzy X,Y,W,H" compares
+# there the shape of the text only (Wine draws its own glyphs). "e2e_tool await" does the looking.
 await_picture() {
   local picture=$1
   shift
   "$e2e_tool" await "$main_window" "$client_top" "$client_left" "$client_right" "$client_bottom" \
-    "$picture" "$timeout_seconds" --save "$work/last-shot.png" "$@" ||
-    { last_shot="$work/last-shot.png"; fail "the client area never showed $(basename "$picture")"; }
+    "$picture" "$timeout_seconds" "$@" || fail "the client area never showed $(basename "$picture")"
 }
 
 # Clicks at a client point until the client area shows the picture (options as for

@@ -1,20 +1,13 @@
 // The end-to-end tests' helper, one command per run:
 //   assets DIR             writes the pictures, icon and sound that the e2e story names
 //   compare A.png B.png    exit 0 when the two pictures have the same size and pixels, else 1
-//   await WINDOW TOP LEFT RIGHT BOTTOM EXPECTED.png SECONDS [options]
-//       looks about twenty times a second at the X window's client area (the window less TOP
-//       rows, LEFT and RIGHT columns and BOTTOM rows, found afresh at every look) until it shows
-//       EXPECTED unscaled at its top-left corner on white, the window's background: exit 0 once
-//       it does, 1 when SECONDS passed first, 2 for a usage error. Options, each with a client
-//       rectangle X,Y,W,H but --save:
+//   await WINDOW TOP LEFT RIGHT BOTTOM EXPECTED.png SECONDS [options]: exit 0 once the X
+//       window's client area (less these margins) shows EXPECTED at its top-left corner on
+//       white, 1 when SECONDS passed first, 2 for a usage error. Options, with a rect X,Y,W,H:
 //     --mask    left out of the comparison (repeatable)
-//     --fuzzy   compared by the shape of its dark marks only (text drawn with other glyphs, as
-//               Wine draws it): blurred, they must correlate with the expected ones by 0.85 at
-//               some small vertical offset (repeatable)
-//     --red     must also hold a pure red pixel (a highlighted choice)
-//     --changes instead, watch it for SECONDS as often as the screen can be read and print how
-//               many times it changed and how many looks were taken
-//     --save FILE  on failure, the last look is written here
+//     --fuzzy   only the shape of its dark marks (text in Wine's glyphs): blurred, they must
+//               correlate with the expected ones by 0.85 at a small vertical offset (repeatable)
+//     --changes instead, print how often it changed in SECONDS and how many looks were taken
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
@@ -32,23 +25,18 @@
 
 namespace {
 
-COLORREF background(int x, int y) {
-  return RGB(160 + x * 80 / 640, 200 + y * 40 / 480, 230);
-}
-
-COLORREF sprite(int x, int y) {  // a blue disc with a dark rim on magenta
-  int d = (x - 32) * (x - 32) + (y - 32) * (y - 32);
-  COLORREF inside = d > 20 * 20 ? RGB(0x20, 0x30, 0x80) : RGB(0x40, 0x60, 0xF0);
-  return d > 28 * 28 ? RGB(255, 0, 255) : inside;
-}
-
-COLORREF strip(int x, int y) {  // four 32x32 cells, each a square of its own colour on magenta
-  const COLORREF colors[4] = {RGB(0xE0, 0x30, 0x30), RGB(0x30, 0xC0, 0x30), RGB(0x30, 0x30, 0xE0),
-                              RGB(0xE0, 0xC0, 0x20)};
-  return x % 32 < 4 || x % 32 >= 28 || y < 4 || y >= 28 ? RGB(255, 0, 255) : colors[x / 32];
-}
-
 int assets(const std::string& directory) {
+  auto background = [](int x, int y) { return RGB(160 + x * 80 / 640, 200 + y * 40 / 480, 230); };
+  auto sprite = [](int x, int y) {  // a blue disc with a dark rim on magenta
+    int d = (x - 32) * (x - 32) + (y - 32) * (y - 32);
+    COLORREF inside = d > 20 * 20 ? RGB(0x20, 0x30, 0x80) : RGB(0x40, 0x60, 0xF0);
+    return d > 28 * 28 ? RGB(255, 0, 255) : inside;
+  };
+  auto strip = [](int x, int y) {  // four 32x32 cells, each a square of its own colour on magenta
+    const COLORREF colors[4] = {RGB(0xE0, 0x30, 0x30), RGB(0x30, 0xC0, 0x30),
+                                RGB(0x30, 0x30, 0xE0), RGB(0xE0, 0xC0, 0x20)};
+    return x % 32 < 4 || x % 32 >= 28 || y < 4 || y >= 28 ? RGB(255, 0, 255) : colors[x / 32];
+  };
   const std::pair<const char*, std::string> files[] = {{"back.bmp", bmpFile(640, 480, background)},
                                                        {"sprite.bmp", bmpFile(64, 64, sprite)},
                                                        {"strip.bmp", bmpFile(128, 32, strip)},
@@ -78,10 +66,9 @@ bool loadPng(const char* path, Picture* picture) {
   picture->width = gdk_pixbuf_get_width(image), picture->height = gdk_pixbuf_get_height(image);
   int stride = gdk_pixbuf_get_rowstride(image), channels = gdk_pixbuf_get_n_channels(image);
   for (int y = 0; y < picture->height; ++y) {
-    for (int x = 0; x < picture->width; ++x) {
-      const guchar* p = gdk_pixbuf_get_pixels(image) + y * stride + x * channels;
+    const guchar* row = gdk_pixbuf_get_pixels(image) + y * stride;
+    for (const guchar* p = row; p < row + picture->width * channels; p += channels)
       picture->pixels.push_back(uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]);
-    }
   }
   g_object_unref(image);
   return true;
@@ -90,9 +77,8 @@ bool loadPng(const char* path, Picture* picture) {
 int compare(const char* a, const char* b) {
   Picture first, second;
   if (!loadPng(a, &first) || !loadPng(b, &second)) return 1;
-  bool same = first.width == second.width && first.pixels == second.pixels;
-  if (!same) fprintf(stderr, "e2e_tool: %s and %s differ\n", a, b);
-  return same ? 0 : 1;
+  if (first.width == second.width && first.pixels == second.pixels) return 0;
+  return fprintf(stderr, "e2e_tool: %s and %s differ\n", a, b), 1;
 }
 
 struct Rect {
@@ -116,32 +102,29 @@ bool takeShot(Display* display, Window window, const int margins[4], Picture* sh
   XImage* image = XGetImage(display, root, x, y, width, height, AllPlanes, ZPixmap);
   if (!image) return false;
   *shot = Picture{width, height, {}};
-  for (int row = 0; row < height; ++row) {
-    for (int column = 0; column < width; ++column)
-      shot->pixels.push_back(XGetPixel(image, column, row) & 0xFFFFFF);
-  }
+  for (int i = 0; i < width * height; ++i)
+    shot->pixels.push_back(XGetPixel(image, i % width, i / width) & 0xFFFFFF);
   XDestroyImage(image);
   return true;
 }
 
 // The dark marks (text on the light panel) of a rectangle, blurred: each value the share of
-// dark pixels among those at most markBlur away each way.
-constexpr int markBlur = 3;
-constexpr int markShift = 6;  // glyphs of another font may sit a few pixels lower or higher
+// dark pixels among those at most markBlur away each way. Other glyphs sit up to markShift lower.
+constexpr int markBlur = 3, markShift = 6;
 
 std::vector<double> blurredMarks(const Picture& picture, const Rect& area) {
-  std::vector<double> blurred(size_t(area.w) * area.h, 0.0);
+  std::vector<double> blurred;
   for (int y = 0; y < area.h; ++y) {
     for (int x = 0; x < area.w; ++x) {
-      uint32_t p = pixelAt(picture, area.x + x, area.y + y);
-      if ((299 * (p >> 16) + 587 * ((p >> 8) & 0xFF) + 114 * (p & 0xFF)) / 1000 >= 160) continue;
+      int dark = 0, all = 0;
       for (int ny = std::max(0, y - markBlur); ny <= std::min(area.h - 1, y + markBlur); ++ny) {
         for (int nx = std::max(0, x - markBlur); nx <= std::min(area.w - 1, x + markBlur); ++nx) {
-          int across = std::min(area.w, nx + markBlur + 1) - std::max(0, nx - markBlur);
-          int down = std::min(area.h, ny + markBlur + 1) - std::max(0, ny - markBlur);
-          blurred[size_t(ny) * area.w + nx] += 1.0 / (across * down);
+          uint32_t p = pixelAt(picture, area.x + nx, area.y + ny);
+          dark += (299 * (p >> 16) + 587 * ((p >> 8) & 0xFF) + 114 * (p & 0xFF)) / 1000 < 160;
+          ++all;
         }
       }
+      blurred.push_back(double(dark) / all);
     }
   }
   return blurred;
@@ -149,9 +132,8 @@ std::vector<double> blurredMarks(const Picture& picture, const Rect& area) {
 
 bool sameMarks(const Picture& shot, const Picture& expected, const Rect& area) {
   std::vector<double> a = blurredMarks(shot, area), b = blurredMarks(expected, area);
-  double inkA = 0, inkB = 0;
-  for (size_t i = 0; i < a.size(); ++i) inkA += a[i], inkB += b[i];
-  if (inkA == 0 || inkB == 0) return inkA == inkB;  // no text where none is expected
+  if (*std::max_element(a.begin(), a.end()) == 0 || *std::max_element(b.begin(), b.end()) == 0)
+    return a == b;  // no text where none is expected
   for (int shift = -markShift; shift <= markShift; ++shift) {
     double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0, n = 0;
     for (int y = std::max(0, -shift); y < std::min(area.h, area.h - shift); ++y) {
@@ -160,8 +142,8 @@ bool sameMarks(const Picture& shot, const Picture& expected, const Rect& area) {
         sa += va, sb += vb, saa += va * va, sbb += vb * vb, sab += va * vb, ++n;
       }
     }
-    double spread = sqrt(std::max(0.0, saa / n - (sa / n) * (sa / n))) *
-                    sqrt(std::max(0.0, sbb / n - (sb / n) * (sb / n)));
+    double spread = sqrt(std::max(0.0, saa / n - sa * sa / n / n)) *
+                    sqrt(std::max(0.0, sbb / n - sb * sb / n / n));
     if (spread > 0 && (sab / n - (sa / n) * (sb / n)) / spread >= 0.85) return true;
   }
   return false;
@@ -169,32 +151,20 @@ bool sameMarks(const Picture& shot, const Picture& expected, const Rect& area) {
 
 int await(int argc, char** argv) {
   std::map<std::string, std::vector<Rect>> rects;  // by option
-  const char* savePath = nullptr;
   bool usable = argc >= 9;
+  const std::set<std::string> options = {"--mask", "--fuzzy", "--changes"};
   for (int i = 9; i < argc && usable; i += 2) {
-    const char *option = argv[i], *value = i + 1 < argc ? argv[i + 1] : "";
-    Rect rect;
-    bool isRect = sscanf(value, "%d,%d,%d,%d", &rect.x, &rect.y, &rect.w, &rect.h) == 4;
-    if (!strcmp(option, "--save") && *value) {
-      savePath = value;
-    } else if (isRect &&
-               std::set<std::string>{"--mask", "--fuzzy", "--red", "--changes"}.count(option)) {
-      rects[option].push_back(rect);
-    } else {
-      usable = false;
-    }
+    Rect rect{};
+    usable = i + 1 < argc && options.count(argv[i]) &&
+             sscanf(argv[i + 1], "%d,%d,%d,%d", &rect.x, &rect.y, &rect.w, &rect.h) == 4;
+    rects[argv[i]].push_back(rect);
   }
-  std::vector<Rect> fuzzy = rects["--fuzzy"], red = rects["--red"], watched = rects["--changes"];
-  std::vector<Rect> masks = rects["--mask"];  // and the fuzzy rectangles
-  masks.insert(masks.end(), fuzzy.begin(), fuzzy.end());
+  std::vector<Rect> fuzzy = rects["--fuzzy"], watched = rects["--changes"], masks = rects["--mask"];
+  masks.insert(masks.end(), fuzzy.begin(), fuzzy.end());  // compared apart
   Picture expected, shot;
   Display* display = usable ? XOpenDisplay(nullptr) : nullptr;
-  if (!display || !loadPng(argv[7], &expected)) {
-    fprintf(stderr,
-            "usage: e2e_tool await WINDOW TOP LEFT RIGHT BOTTOM EXPECTED.png SECONDS "
-            "[--mask|--fuzzy|--red|--changes X,Y,W,H]... [--save FILE], on a display\n");
-    return 2;
-  }
+  if (!display || !loadPng(argv[7], &expected))
+    return fprintf(stderr, "e2e_tool: await takes its arguments and rectangles, on a display\n"), 2;
   XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });  // the window may go away
   Window window = strtoul(argv[2], nullptr, 0);
   int margins[4] = {atoi(argv[3]), atoi(argv[4]), atoi(argv[5]), atoi(argv[6])};
@@ -202,48 +172,32 @@ int await(int argc, char** argv) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   long differing = -1;
   int changes = 0, looks = 0;
-  bool redSeen = false, marksAlike = false;
+  bool marksAlike = false;
   std::vector<uint32_t> last;
   while (std::chrono::steady_clock::now() < deadline) {
     bool shown = takeShot(display, window, margins, &shot);
     if (!watched.empty()) {
       std::vector<uint32_t> pixels;
-      for (int y = watched[0].y; shown && y < watched[0].y + watched[0].h; ++y) {
-        for (int x = watched[0].x; x < watched[0].x + watched[0].w; ++x)
-          pixels.push_back(pixelAt(shot, x, y));
-      }
+      const Rect& area = watched[0];
+      for (int i = 0; shown && i < area.w * area.h; ++i)
+        pixels.push_back(pixelAt(shot, area.x + i % area.w, area.y + i / area.w));
       if (shown) changes += looks++ > 0 && pixels != last, last.swap(pixels);
       continue;
     }
-    differing = shown ? 0 : -1, redSeen = red.empty(), marksAlike = true;
-    for (int y = 0; y < shot.height && shown; ++y) {
-      for (int x = 0; x < shot.width; ++x) {
-        uint32_t p = pixelAt(shot, x, y);
-        bool masked =
-            std::any_of(masks.begin(), masks.end(), [&](Rect m) { return m.holds(x, y); });
-        differing += !masked && p != pixelAt(expected, x, y);
-        redSeen |= !red.empty() && red[0].holds(x, y) && p >> 16 >= 0xE0 &&
-                   ((p >> 8) & 0xFF) <= 0x40 && (p & 0xFF) <= 0x40;
-      }
+    differing = shown ? 0 : -1, marksAlike = true;
+    for (int i = 0; shown && i < shot.width * shot.height; ++i) {
+      int x = i % shot.width, y = i / shot.width;
+      bool masked = std::any_of(masks.begin(), masks.end(), [&](Rect m) { return m.holds(x, y); });
+      differing += !masked && pixelAt(shot, x, y) != pixelAt(expected, x, y);
     }
     for (const Rect& area : fuzzy)
       marksAlike = marksAlike && shown && sameMarks(shot, expected, area);
-    if (differing == 0 && redSeen && marksAlike) return 0;
+    if (differing == 0 && marksAlike) return 0;
     usleep(50000);
   }
   if (!watched.empty()) return printf("%d %d\n", changes, looks), 0;
-  fprintf(stderr, "e2e_tool: after %.0f s, %ld pixels differ from %s%s%s\n", seconds, differing,
-          argv[7], redSeen ? "" : ", no choice is red",
-          marksAlike ? "" : ", the text is not the same");
-  if (savePath && shot.width > 0) {
-    std::vector<guchar> rgb;
-    for (uint32_t p : shot.pixels)
-      rgb.insert(rgb.end(), {guchar(p >> 16), guchar(p >> 8), guchar(p)});
-    GdkPixbuf* out = gdk_pixbuf_new_from_data(rgb.data(), GDK_COLORSPACE_RGB, FALSE, 8, shot.width,
-                                              shot.height, shot.width * 3, nullptr, nullptr);
-    gdk_pixbuf_save(out, savePath, "png", nullptr, nullptr);
-    g_object_unref(out);
-  }
+  fprintf(stderr, "e2e_tool: after %.0f s, %ld pixels differ from %s%s\n", seconds, differing,
+          argv[7], marksAlike ? "" : ", the text differs");
   return 1;
 }
 

@@ -1,17 +1,13 @@
-// The message boxes of the test support, apart from the rest so that a program on another
-// backend than the headless one can use the rest. Linux asks the headless backend; Windows hooks
-// the real boxes of the calling thread and closes each with OK.
+// The test support's message boxes, apart so that programs on other backends can use the rest:
+// Linux asks the headless backend; Windows hooks the calling thread's boxes and answers OK.
 #include <string.h>
-
-#include <mutex>
 
 #include "support/test_support.h"
 
 #ifdef _WIN32
 namespace {
 
-std::mutex captureLock;
-std::vector<CapturedMessageBox> captured;
+std::vector<CapturedMessageBox> captured;  // the hook runs on the thread whose boxes it sees
 HHOOK captureHook = nullptr;
 
 LRESULT CALLBACK captureHookProc(int code, WPARAM wParam, LPARAM lParam) {
@@ -24,10 +20,7 @@ LRESULT CALLBACK captureHookProc(int code, WPARAM wParam, LPARAM lParam) {
     GetWindowTextA(box, caption, sizeof caption);
     GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
     bool okOnly = GetDlgItem(box, IDOK) && !GetDlgItem(box, IDCANCEL) && !GetDlgItem(box, IDNO);
-    {
-      std::lock_guard<std::mutex> guard(captureLock);
-      captured.push_back({GetWindow(box, GW_OWNER), text, caption, okOnly ? MB_OK : ~0u});
-    }
+    captured.push_back({GetWindow(box, GW_OWNER), text, caption, okOnly ? MB_OK : ~0u});
     PostMessageA(box, WM_COMMAND, IDOK, 0);
   }
   return CallNextHookEx(captureHook, code, wParam, lParam);
@@ -36,16 +29,12 @@ LRESULT CALLBACK captureHookProc(int code, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 void beginCapturingMessageBoxes() {
-  std::lock_guard<std::mutex> guard(captureLock);
   captured.clear();
   if (!captureHook)
     captureHook = SetWindowsHookExA(WH_CBT, captureHookProc, nullptr, GetCurrentThreadId());
 }
 
-std::vector<CapturedMessageBox> capturedMessageBoxes() {
-  std::lock_guard<std::mutex> guard(captureLock);
-  return captured;
-}
+std::vector<CapturedMessageBox> capturedMessageBoxes() { return captured; }
 
 void endCapturingMessageBoxes() {
   if (captureHook) UnhookWindowsHookEx(captureHook);

@@ -1,5 +1,4 @@
-// The test support on every build and backend but the message boxes (message_boxes.cpp):
-// recorded messages, CP932 literals, files and the GDI object count.
+// The test support but the message boxes (message_boxes.cpp), on every build and backend.
 #include "support/test_support.h"
 
 #include <stdlib.h>
@@ -11,18 +10,13 @@
 #include "platform/linux/layer.h"
 #endif
 
-namespace {
-
-std::mutex recordLock;
-std::vector<RecordedMessage> recorded;
-
-}  // namespace
+static std::mutex recordLock;
+static std::vector<RecordedMessage> recorded;
 
 LRESULT CALLBACK recordingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  {
-    std::lock_guard<std::mutex> guard(recordLock);
-    recorded.push_back({window, message, wParam, lParam});
-  }
+  std::unique_lock<std::mutex> guard(recordLock);
+  recorded.push_back({window, message, wParam, lParam});
+  guard.unlock();
   return message == WM_CLOSE ? 0 : DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -40,9 +34,7 @@ HWND createRecordingWindow() {
                          100, 100, 640, 480, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
 }
 
-void destroyRecordingWindow(HWND window) {
-  if (window) DestroyWindow(window);
-}
+void destroyRecordingWindow(HWND window) { if (window) DestroyWindow(window); }
 
 std::vector<RecordedMessage> recordedMessages() {
   std::lock_guard<std::mutex> guard(recordLock);
@@ -86,33 +78,19 @@ std::string cp932(const char* utf8) {
   utf8ToCp932(utf8, &bytes);
   return bytes;
 }
-
-std::string utf8FromCp932(const std::string& bytes) {
-  return cp932ToUtf8(bytes.data(), bytes.size());
-}
-
+std::string utf8FromCp932(const std::string& s) { return cp932ToUtf8(s.data(), s.size()); }
 int gdiObjectCount() { return liveGdiObjectCount(); }
 #endif
-
-std::string testDataPath(const char* relative) {
-  std::string path = std::string(TORVANE_TEST_DATA) + "/" + relative;
-#ifdef _WIN32
-  path = "Z:" + path;  // the Unix root under Wine
-  for (char& c : path) c = c == '/' ? '\\' : c;
-#endif
-  return path;
-}
 
 std::string tempDirectory() {
   static std::string directory;
   static std::once_flag made;
   std::call_once(made, [] {
     namespace fs = std::filesystem;
+    std::error_code error;
     for (int attempt = 0; directory.empty(); ++attempt) {
-      fs::path candidate = fs::temp_directory_path() /
-                           ("torvane-test-" + std::to_string(GetCurrentThreadId()) + "-" +
-                            std::to_string(attempt) + "-" + std::to_string(rand()));
-      std::error_code error;
+      std::string name = std::to_string(GetCurrentThreadId()) + "-" + std::to_string(attempt);
+      fs::path candidate = fs::temp_directory_path() / ("torvane-test-" + name);
       if (fs::create_directory(candidate, error)) directory = candidate.string();
     }
     atexit([] {
@@ -143,12 +121,11 @@ std::string bmpFile(int width, int height, const std::function<COLORREF(int x, i
   putLe(file, width, 4), putLe(file, height, 4), putLe(file, 1, 2), putLe(file, 24, 2);
   putLe(file, 0, 4), putLe(file, imageBytes, 4);
   file.resize(54, '\0');
-  for (int y = height - 1; y >= 0; --y) {  // bottom-up
+  for (int y = height - 1; y >= 0; --y, file.append(padding, '\0')) {  // bottom-up
     for (int x = 0; x < width; ++x) {
       COLORREF c = pixel(x, y);
       putLe(file, GetBValue(c) | GetGValue(c) << 8 | GetRValue(c) << 16, 3);
     }
-    file.append(padding, '\0');
   }
   return file;
 }

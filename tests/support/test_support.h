@@ -1,6 +1,5 @@
-// What the suites share, on both builds: message boxes seen without a person to close them, a
-// window that records the messages it gets, CP932 literals, files and the GDI object count.
-// Linux asks the headless backend; Windows (under Wine) uses the real system.
+// What the suites share, on both builds: message boxes answered without a person, a window that
+// records its messages, CP932 literals, files and the GDI object count.
 #ifndef TORVANE_TESTS_SUPPORT_TEST_SUPPORT_H
 #define TORVANE_TESTS_SUPPORT_TEST_SUPPORT_H
 
@@ -30,7 +29,7 @@ struct RecordedMessage {
   LPARAM lParam;
 };
 
-// A top-level window of the calling thread that records every message it gets (all recording
+// A top-level window of the calling thread that records every message it gets (all such
 // windows into one list, in order) and does not close on WM_CLOSE.
 HWND createRecordingWindow();
 LRESULT CALLBACK recordingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -38,19 +37,15 @@ void destroyRecordingWindow(HWND window);
 std::vector<RecordedMessage> recordedMessages();
 int countRecorded(UINT message);
 void clearRecordedMessages();
-
 void placeCursor(HWND window, int clientX, int clientY);
 
 std::string cp932(const char* utf8);
 std::string utf8FromCp932(const std::string& bytes);
-
-std::string testDataPath(const char* relative);  // a file under tests/data, as the program opens it
-std::string tempDirectory();  // a directory of this test process, removed when it ends
+std::string tempDirectory();  // of this test process, removed when it ends
 std::string writeTempFile(const char* name, const std::string& bytes);  // its path
 
-// Files made here: little-endian values; a 24-bit bottom-up BMP whose colour at (x, y) is
-// pixel(x, y); a 16 x 16 icon of 32 bits per pixel; a RIFF WAVE file of one format and one data
-// chunk, and one of `samples` samples of 8-bit mono PCM at 8000 Hz, all silence.
+// Little-endian values, a 24-bit BMP, a 16 x 16 icon of 32 bits, a WAVE file of one format and
+// one data chunk, and `samples` of silence in 8-bit mono at 8000 Hz.
 void putLe(std::string& out, uint32_t value, int bytes);
 std::string bmpFile(int width, int height, const std::function<COLORREF(int x, int y)>& pixel);
 std::string solidBmp(int width, int height, COLORREF color);
@@ -58,7 +53,6 @@ std::string icoFile();
 std::string wavImage(uint16_t formatTag, uint16_t channels, uint32_t rate, uint16_t bits,
                      uint16_t blockAlign, const std::string& data);
 std::string wavFile(int samples);
-
 int gdiObjectCount();  // GDI objects alive in this process
 
 #endif
