@@ -34,7 +34,9 @@ std::string base() {  // the executable's directory, a real path
   return realpath(tempDirectory().c_str(), path) ? path : "";
 }
 
-bool playerEnded() { return WaitForSingleObject(winMainThread, 0) == WAIT_OBJECT_0; }
+bool playerEnded() {
+  return WaitForSingleObject(winMainThread, 0) == WAIT_OBJECT_0;
+}
 
 // Starts WinMain on a thread of its own from the state of a process start; waits until idle.
 bool startPlayer() {
@@ -48,10 +50,13 @@ bool startPlayer() {
   headlessSetModuleFileName((cp932(base().c_str()) + "/torvane.exe").c_str());
   headlessDriveClock(true);
   exitCode = -1, firstFrameOfRun = false;
-  winMainThread = CreateThread(nullptr, 0, [](LPVOID) -> DWORD {
-    static char commandLine[] = "";
-    return exitCode = WinMain(GetModuleHandleA(nullptr), nullptr, commandLine, SW_SHOWDEFAULT);
-  }, nullptr, 0, nullptr);
+  winMainThread = CreateThread(
+      nullptr, 0,
+      [](LPVOID) -> DWORD {
+        static char commandLine[] = "";
+        return exitCode = WinMain(GetModuleHandleA(nullptr), nullptr, commandLine, SW_SHOWDEFAULT);
+      },
+      nullptr, 0, nullptr);
   headlessWaitIdle();
   return mainWindow != nullptr && !playerEnded();
 }
@@ -163,9 +168,10 @@ TEST(Shell, FollowsTheUserThroughTheSchedule) {
       if (step == "cover") BitBlt(window, 0, 0, 640, 480, nullptr, 0, 0, BLACKNESS);
       if (step == "uncover") InvalidateRect(mainWindow, nullptr, TRUE);
       if (step == "wrap") headlessSetClock(beforeWrap);
-      if (step == "watch") titleTimes.clear(), headlessSetWindowObserver([](HWND, UINT change) {
-        if (change == WM_SETTEXT) titleTimes.push_back(headlessClockNow() - beforeWrap);
-      });
+      if (step == "watch")
+        titleTimes.clear(), headlessSetWindowObserver([](HWND, UINT change) {
+          if (change == WM_SETTEXT) titleTimes.push_back(headlessClockNow() - beforeWrap);
+        });
       if (step == "exit") PostMessageA(mainWindow, WM_COMMAND, IDM_FILE_EXIT, 0);
       if (step == "closebox") PostMessageA(mainWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
       if (step == "restart") stopPlayer(), startPlayer();
@@ -200,14 +206,55 @@ TEST(Shell, FollowsTheUserThroughTheSchedule) {
   stopPlayer();
 }
 
+std::atomic<bool> loaderBlocked{false}, loaderReleased{false};
+void* blockingAllocate(size_t size) {  // a compiler whose load hangs until the test lets it go
+  loaderBlocked = true;
+  while (!loaderReleased) usleep(1000);
+  return malloc(size);
+}
+
+template <class Done>
+bool within20Seconds(Done done) {  // a stop gives up after a few
+  for (int i = 0; i < 2000 && !done(); ++i) usleep(10000);
+  return done();
+}
+
+// A frame thread stuck in a load does not freeze the window: an Open gives up waiting for it,
+// says so and starts nothing; closing still ends the program; the thread, let go, runs no frame.
+TEST(Shell, AFrameThreadStuckInALoadIsLeftBehind) {
+  writeTempFile("a.spt", "first\r\n");
+  ASSERT_TRUE(startPlayer());
+  headlessDriveClock(false);  // a stuck thread never lets the program be idle
+  loaderBlocked = loaderReleased = false;
+  compilerAllocate = blockingAllocate;
+  headlessSetOpenFileResult(cp932((base() + "/a.spt").c_str()).c_str());
+  PostMessageA(mainWindow, WM_COMMAND, IDM_FILE_OPEN, 0);
+  ASSERT_TRUE(within20Seconds([] { return loaderBlocked.load(); }));
+  PostMessageA(mainWindow, WM_COMMAND, IDM_FILE_OPEN, 0);
+  bool told = within20Seconds([] { return !headlessMessageBoxes().empty(); });
+  PostMessageA(mainWindow, WM_CLOSE, 0, 0);
+  bool closed = within20Seconds(playerEnded);
+  HANDLE stuck = frameThread;
+  loaderReleased = true;
+  WaitForSingleObject(stuck, INFINITE), CloseHandle(stuck);
+  compilerAllocate = malloc, frameThread = nullptr;
+  std::vector<HeadlessMessageBox> boxes = headlessMessageBoxes();
+  ASSERT_TRUE(told && boxes.size() == 1) << "the Open waited for the stuck thread with no limit";
+  EXPECT_EQ(boxes[0].text + boxes[0].caption, std::string(textStopFailed) + captionError);
+  EXPECT_TRUE(closed && exitCode == 0 && currentCommand == nullptr);
+  stopPlayer();
+}
+
 TEST(WorkingDirectory, EndsAtTheLastSeparatorCountingWholeCharacters) {
   std::string fits = "C:\\" + std::string(246, 'a') + "\\x.exe";  // 255 bytes fit with the zero
   std::string fitsDirectory = fits.substr(0, 250), tooLong = fits + "e";
   const char* cases[][2] = {
       {"C:\\dir\\\x95\x5C.exe", "C:\\dir\\"},                  // 表.exe: its trail byte is 0x5C
       {"C:\\\x83\x5C\\x\\\x83\x5C.exe", "C:\\\x83\x5C\\x\\"},  // ソ as a folder and a name
-      {"/home/user/torvane", "/home/user/"}, {"player.exe", ""},
-      {fits.c_str(), fitsDirectory.c_str()}, {tooLong.c_str(), ""},  // too long: no directory
+      {"/home/user/torvane", "/home/user/"},
+      {"player.exe", ""},
+      {fits.c_str(), fitsDirectory.c_str()},
+      {tooLong.c_str(), ""},  // too long: no directory
   };
   for (const auto& c : cases) {
     headlessSetModuleFileName(c[0]);
