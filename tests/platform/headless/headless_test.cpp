@@ -1,6 +1,6 @@
 // What only the Linux layer and its headless backend can show: fixed window metrics, window
-// surfaces, story folders, the module name and which files are opened (the test controls are
-// what every other suite stands on). State: the headless backend's, reset by the fixture.
+// surfaces, story folders, the module name, the Open dialog's answer and which files are opened.
+// State: the headless backend's, reset by the fixture.
 #include <gtest/gtest.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -10,7 +10,6 @@
 #include <atomic>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "platform/linux/headless.h"
@@ -20,7 +19,7 @@
 
 namespace {
 
-// The window surface's size and its bottom right pixel.
+// The window surface's width, height and bottom right pixel.
 std::vector<int> surface(HWND window) {
   PixelView p;
   if (!lockWindowSurface(window, &p)) return {};
@@ -46,42 +45,39 @@ class Headless : public ::testing::Test {
   HWND window;
 };
 
-// Moves are held within 16-bit coordinates and the maximum tracking size: no edge overflows and
-// no surface outgrows the desktop.
+// Moves are held within 16-bit coordinates and the maximum tracking size; the client area and
+// the surface follow, inside the fixed frame and caption.
 TEST_F(Headless, FixedMetricsAndMovesHeldToWhatWindowsAllows) {
-  RECT client, outer;
-  GetWindowRect(window, &outer);
-  POINT point = {10, 20};
-  ClientToScreen(window, &point);
-  EXPECT_EQ(point.x, outer.left + headlessFrameWidth + 10);
-  EXPECT_EQ(point.y, outer.top + headlessFrameWidth + headlessCaptionHeight + 20);
-  const int frame = 2 * headlessFrameWidth, maxWidth = headlessMaxTrackWidth;
+  const LONG frame = headlessFrameWidth, caption = headlessCaptionHeight;
+  const LONG maxWidth = headlessMaxTrackWidth, maxHeight = headlessMaxTrackHeight;
   const struct {
     int x, y, width, height;
-    std::vector<LONG> outer;
+    LONG left, top, right, bottom;
   } moves[] = {
-      {100, 100, 640, 480, {100, 100, 740, 580}},
-      {2147483647, 0, 10, 10, {32767, 0, 32777, 10}},
-      {-2147483647 - 1, 5, 10, 10, {-32768, 5, -32758, 15}},
-      {0, 0, 16384, 16384, {0, 0, maxWidth, headlessMaxTrackHeight}},
-      {0, 0, -5, 2147483647, {0, 0, 0, headlessMaxTrackHeight}},
+      {100, 100, 640, 480, 100, 100, 740, 580},
+      {2147483647, 0, 10, 10, 32767, 0, 32777, 10},
+      {-2147483647 - 1, 5, 10, 10, -32768, 5, -32758, 15},
+      {0, 0, 16384, 16384, 0, 0, maxWidth, maxHeight},
+      {0, 0, -5, 2147483647, 0, 0, 0, maxHeight},
   };
-  for (const auto& move : moves) {
-    ASSERT_TRUE(MoveWindow(window, move.x, move.y, move.width, move.height, TRUE));
-    GetWindowRect(window, &outer);
-    GetClientRect(window, &client);
-    EXPECT_EQ(std::vector<LONG>({outer.left, outer.top, outer.right, outer.bottom}), move.outer);
-    int width = move.outer[2] - move.outer[0], height = move.outer[3] - move.outer[1];
-    EXPECT_EQ(std::vector<LONG>({client.right, client.bottom}),
-              std::vector<LONG>({std::max(width - frame, 0),
-                                 std::max(height - frame - headlessCaptionHeight, 0)}));
-    EXPECT_EQ(surface(window)[0] * 100000 + surface(window)[1],
-              client.right * 100000 + client.bottom);
+  for (const auto& m : moves) {
+    ASSERT_TRUE(MoveWindow(window, m.x, m.y, m.width, m.height, TRUE));
+    RECT r, c;
+    GetWindowRect(window, &r), GetClientRect(window, &c);
+    POINT origin = {0, 0};
+    ClientToScreen(window, &origin);
+    std::vector<int> s = surface(window);
+    LONG width = std::max<LONG>(m.right - m.left - 2 * frame, 0);
+    LONG height = std::max<LONG>(m.bottom - m.top - 2 * frame - caption, 0);
+    EXPECT_EQ(std::vector<LONG>({r.left, r.top, r.right, r.bottom, origin.x, origin.y, c.right,
+                                 c.bottom, s[0], s[1]}),
+              std::vector<LONG>({m.left, m.top, m.right, m.bottom, m.left + frame,
+                                 m.top + frame + caption, width, height, width, height}));
   }
 }
 
-// The Open dialog answers what the test set: nothing (a cancel), a path and the offsets of its
-// name and extension by whole characters, or a path that does not fit the buffer (a failure).
+// The Open dialog answers what the test set: a cancel, a path and the offsets of its name and
+// extension by whole characters, or a failure for a path that does not fit the buffer.
 TEST_F(Headless, OpenDialogAnswersWhatTheTestSet) {
   char file[16] = {};
   OPENFILENAMEA dialog = {};
@@ -125,11 +121,10 @@ TEST_F(Headless, StoryFolderIsTheScriptsOutsideThePlayersTree) {
     ASSERT_GT(GetModuleFileNameA(nullptr, name, sizeof name), 0u);
     EXPECT_EQ(std::string(name).rfind(root + "/other/test_platform", 0) == 0, !script.empty());
   }
-  // Too small a buffer: cut to size - 1 and terminated, as Windows since Vista does (Wine keeps
-  // the older unterminated cut).
-  EXPECT_EQ(GetModuleFileNameA(nullptr, name, 4), 4u);
-  EXPECT_EQ(strlen(name), 3u);
-  EXPECT_EQ(GetLastError(), 122u);  // ERROR_INSUFFICIENT_BUFFER
+  // Too small a buffer: cut and terminated as Windows since Vista does, ERROR_INSUFFICIENT_BUFFER.
+  size_t cut = GetModuleFileNameA(nullptr, name, 4);
+  EXPECT_EQ(std::vector<size_t>({cut, strlen(name), GetLastError()}),
+            std::vector<size_t>({4, 3, 122}));
 }
 
 std::atomic<int> changes{0};
@@ -173,11 +168,9 @@ TEST_F(Headless, OnlyRegularFilesWithCp932NamesAreOpened) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   writeTempFile("\xEF\xBF\xBD.bmp", solidBmp(2, 2, 0x123456));
   for (const std::string& name : {fifo, tempDirectory() + "/\xFF.bmp", tempDirectory()}) {
-    EXPECT_EQ(LoadImageA(nullptr, name.c_str(), IMAGE_BITMAP, 0, 0,
-                         LR_LOADFROMFILE | LR_CREATEDIBSECTION),
-              nullptr)
-        << name;
-    EXPECT_EQ(LoadImageA(nullptr, name.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE), nullptr);
+    for (UINT type : {IMAGE_BITMAP, IMAGE_ICON}) {
+      EXPECT_EQ(LoadImageA(nullptr, name.c_str(), type, 0, 0, LR_LOADFROMFILE), nullptr) << name;
+    }
     EXPECT_EQ(openNamedFile(name.c_str(), "rb"), nullptr);
   }
   remove(fifo.c_str());
