@@ -198,7 +198,8 @@ TEST(Kernel, ClockLeadBytesModuleNameAndDirectory) {
   ASSERT_GT(GetCurrentDirectoryA(sizeof before, before), 0u);
   EXPECT_FALSE(SetCurrentDirectoryA("no such directory"));
   ASSERT_TRUE(SetCurrentDirectoryA(tempDirectory().c_str()));
-  EXPECT_EQ(GetCurrentDirectoryA(sizeof after, after), (DWORD)strlen(after));
+  DWORD got = GetCurrentDirectoryA(sizeof after, after);
+  EXPECT_EQ(got, (DWORD)strlen(after));
   EXPECT_STRNE(after, before);
   ASSERT_TRUE(SetCurrentDirectoryA(before));
 }
