@@ -31,28 +31,26 @@ bool runUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000) {
   return true;
 }
 
-// Runs action every 20 ms on GTK's loop (inside a modal dialog as well) until it returns true.
-void later(std::function<bool()> action) {
+// Every 20 ms on GTK's loop (inside a modal dialog as well): once a toplevel with the title is
+// shown, hands it to action until that returns true.
+void whenShown(const char* title, std::function<bool(GtkWindow*)> action) {
+  using Work = std::pair<std::string, std::function<bool(GtkWindow*)>>;
   auto step = [](gpointer data) -> gboolean {
-    auto* work = static_cast<std::function<bool()>*>(data);
-    if (!(*work)()) return G_SOURCE_CONTINUE;
+    Work* work = static_cast<Work*>(data);
+    GtkWindow* found = nullptr;
+    GList* toplevels = gtk_window_list_toplevels();
+    for (GList* item = toplevels; item; item = item->next) {
+      const char* t = gtk_window_get_title(GTK_WINDOW(item->data));
+      if (t && work->first == t && gtk_widget_get_mapped(GTK_WIDGET(item->data))) {
+        found = GTK_WINDOW(item->data);
+      }
+    }
+    g_list_free(toplevels);
+    if (!found || !work->second(found)) return G_SOURCE_CONTINUE;
     delete work;
     return G_SOURCE_REMOVE;
   };
-  g_timeout_add(20, step, new std::function<bool()>(std::move(action)));
-}
-
-GtkWindow* findToplevel(const char* title) {  // a mapped one
-  GtkWindow* found = nullptr;
-  GList* toplevels = gtk_window_list_toplevels();
-  for (GList* item = toplevels; item; item = item->next) {
-    const char* t = gtk_window_get_title(GTK_WINDOW(item->data));
-    if (t && std::string(t) == title && gtk_widget_get_mapped(GTK_WIDGET(item->data))) {
-      found = GTK_WINDOW(item->data);
-    }
-  }
-  g_list_free(toplevels);
-  return found;
+  g_timeout_add(20, step, new Work(title, std::move(action)));
 }
 
 // The first widget of the type under widget; with text, the first label showing it.
@@ -120,9 +118,9 @@ class DesktopBackend : public ::testing::Test {
 };
 
 // The menu bar sits inside the outer size, above the client area; its items post (not send)
-// their commands. Clicks arrive in client coordinates, not from the menu bar. The close box
-// posts SC_CLOSE, which becomes WM_CLOSE.
-TEST_F(DesktopBackend, MenuCommandsClicksAndTheCloseBox) {
+// their commands. Clicks arrive in client coordinates, not from the menu bar. Moves set the outer
+// rectangle. The close box posts SC_CLOSE, which becomes WM_CLOSE.
+TEST_F(DesktopBackend, MenuClicksMovesAndTheCloseBox) {
   EXPECT_FALSE(gtk_window_get_resizable(gtkWindowOf(window)));
   ASSERT_NE(child(GTK_TYPE_MENU_BAR), nullptr);
   int m = gtk_widget_get_allocated_height(child(GTK_TYPE_MENU_BAR));
@@ -156,6 +154,21 @@ TEST_F(DesktopBackend, MenuCommandsClicksAndTheCloseBox) {
   runUntil([] { return countRecorded(WM_LBUTTONDOWN) > 1; }, 200);
   EXPECT_EQ(recorded(WM_LBUTTONDOWN), Params({{1, 37 | 52 << 16}}));  // MK_LBUTTON
 
+  // Moved from another thread, as a story does, and from the window's own.
+  std::thread mover([&] { MoveWindow(window, 30, 40, 700, 560, TRUE); });
+  ASSERT_TRUE(runUntil([&] {
+    return geometry(window) == std::vector<LONG>({30, 40, 730, 600, 30, 40 + m, 700, 560 - m}) &&
+           gtk_widget_get_allocated_width(child(GTK_TYPE_DRAWING_AREA)) == 700;
+  }));
+  mover.join();
+  HDC dc = GetDC(window);
+  EXPECT_EQ(GetPixel(dc, 690, 10), 0xFFFFFFu);  // the grown part shows the class's background
+  ReleaseDC(window, dc);
+  ASSERT_TRUE(MoveWindow(window, 10, 20, 320, 240, TRUE));
+  EXPECT_TRUE(runUntil([&] {
+    return geometry(window) == std::vector<LONG>({10, 20, 330, 260, 10, 20 + m, 320, 240 - m});
+  }));
+
   gtk_window_close(gtkWindowOf(window));  // what the window manager does for the close box
   ASSERT_TRUE(runUntil([] { return countRecorded(WM_CLOSE) == 1; }));
   EXPECT_EQ(recorded(WM_SYSCOMMAND).back().first, WPARAM(SC_CLOSE));
@@ -169,9 +182,7 @@ TEST_F(DesktopBackend, MessageBoxesShowTheirTextsAndHandleSentMessages) {
     std::atomic<int> answer{-1};
     std::atomic<bool> sent{false};
     std::thread sender;
-    later([&] {
-      GtkWindow* box = findToplevel("エラー");
-      if (!box) return false;
+    whenShown("エラー", [&](GtkWindow* box) {
       if (!sender.joinable()) {
         GtkWidget* area = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(box));
         EXPECT_TRUE(findChild(area, GTK_TYPE_LABEL, "エラー"));
@@ -194,46 +205,17 @@ TEST_F(DesktopBackend, MessageBoxesShowTheirTextsAndHandleSentMessages) {
   }
 }
 
-DWORD WINAPI moveFromThread(LPVOID target) {
-  return MoveWindow(static_cast<HWND>(target), 30, 40, 700, 560, TRUE);
-}
-
-// MoveWindow from another thread and from the window's own sets the outer rectangle; the grown
-// part shows the class's background.
-TEST_F(DesktopBackend, MoveWindowSetsTheOuterRectangleFromAnyThread) {
-  int m = gtk_widget_get_allocated_height(child(GTK_TYPE_MENU_BAR));
-  HANDLE thread = CreateThread(nullptr, 0, moveFromThread, window, 0, nullptr);
-  ASSERT_TRUE(runUntil([&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }));
-  CloseHandle(thread);
-  ASSERT_TRUE(runUntil([&] {
-    return geometry(window) == std::vector<LONG>({30, 40, 730, 600, 30, 40 + m, 700, 560 - m}) &&
-           gtk_widget_get_allocated_width(child(GTK_TYPE_DRAWING_AREA)) == 700;
-  }));
-  HDC dc = GetDC(window);
-  EXPECT_EQ(GetPixel(dc, 690, 10), 0xFFFFFFu);
-  ReleaseDC(window, dc);
-  ASSERT_TRUE(MoveWindow(window, 10, 20, 320, 240, TRUE));
-  EXPECT_TRUE(runUntil([&] {
-    return geometry(window) == std::vector<LONG>({10, 20, 330, 260, 10, 20 + m, 320, 240 - m});
-  }));
-}
-
 // The chosen file comes back as its CP932 path, offsets by whole characters (表 ends in 0x5C),
-// and its folder becomes current, also from another thread; a cancel, and a name without a CP932
-// spelling, fail.
-TEST_F(DesktopBackend, OpenDialogGivesTheCp932PathFromAnyThreadOrFails) {
+// and its folder becomes current; a cancel, and a name without a CP932 spelling, fail.
+TEST_F(DesktopBackend, OpenDialogGivesTheCp932PathOrFails) {
   char start[4096], current[4096];
   ASSERT_TRUE(getcwd(start, sizeof start));
-  const struct {
-    const char* name;  // null: the user cancels
-    bool fromOtherThread, chosen;
-  } cases[] = {{"表.spt", false, true},
-               {"表.spt", true, true},
-               {nullptr, false, false},
-               {"café-ñ.spt", false, false}};
-  for (const auto& c : cases) {
+  const std::pair<const char*, bool> cases[] = {{"表.spt", true},
+                                                {nullptr, false},  // a cancel
+                                                {"café-ñ.spt", false}};
+  for (const auto& [name, chosen] : cases) {
     ASSERT_EQ(chdir(start), 0);
-    std::string path = c.name ? writeTempFile(c.name, "") : "";
+    std::string path = name ? writeTempFile(name, "") : "";
     char file[256] = {};
     OPENFILENAMEA dialog = {};
     dialog.lStructSize = sizeof dialog;
@@ -242,27 +224,18 @@ TEST_F(DesktopBackend, OpenDialogGivesTheCp932PathFromAnyThreadOrFails) {
     dialog.nMaxFile = sizeof file;
     dialog.lpstrTitle = openDialogTitle;
     int held = 0;  // looks in a row that found the file selected
-    later([&] {
-      GtkWindow* chooser = findToplevel("スクリプトファイル読み込み");
-      if (chooser && !c.name) gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
-      if (!chooser || !c.name) return chooser != nullptr;
+    whenShown("スクリプトファイル読み込み", [&](GtkWindow* chooser) {
       // A folder still being read can drop the selection again: wait until it holds.
-      gchar* selected = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
+      gchar* selected = name ? gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser)) : nullptr;
       held = selected && path == selected ? held + 1 : 0;
       g_free(selected);
-      if (!held) gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(chooser), path.c_str());
-      if (held >= 3) gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
-      return held >= 3;
+      if (name && !held) gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(chooser), path.c_str());
+      if (name && held < 3) return false;
+      gtk_dialog_response(GTK_DIALOG(chooser), name ? GTK_RESPONSE_ACCEPT : GTK_RESPONSE_CANCEL);
+      return true;
     });
-    std::atomic<int> result{-1};
-    std::thread other([&] {
-      if (c.fromOtherThread) result = GetOpenFileNameA(&dialog);
-    });
-    if (!c.fromOtherThread) result = GetOpenFileNameA(&dialog);
-    ASSERT_TRUE(runUntil([&] { return result != -1; })) << (c.name ? c.name : "cancel");
-    other.join();
-    EXPECT_EQ(result, c.chosen) << (c.name ? c.name : "cancel");
-    if (!c.chosen) continue;
+    EXPECT_EQ(GetOpenFileNameA(&dialog), chosen) << (name ? name : "cancel");
+    if (!chosen) continue;
     EXPECT_EQ(std::string(file), cp932(path.c_str()));
     EXPECT_EQ(std::string({file[dialog.nFileOffset - 1], file[dialog.nFileExtension - 1]}), "/.");
     EXPECT_EQ(std::string(getcwd(current, sizeof current)), tempDirectory());
