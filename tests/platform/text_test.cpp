@@ -1,5 +1,5 @@
 // Text in the default font of a memory DC, as Japanese Windows draws it: where DrawTextA breaks
-// lines, clipping, prefixes, colours and background modes, and broken CP932.
+// lines, prefixes, colours and background modes, and broken CP932.
 // Layout and ink positions only, never glyph shapes, so the same tests hold on every GDI.
 #include <gtest/gtest.h>
 #include <string.h>
@@ -76,19 +76,6 @@ TEST_F(Text, LinesBreakWhereWindowsBreaksThem) {
     EXPECT_EQ(reached, c.cells) << c.text;
     EXPECT_TRUE(inkIn(canvas, left + 200, 0, 640, 480, white).empty()) << c.text;
   }
-}
-
-// Two characters per 40-pixel line: the third line is cut off below and ends the drawing.
-TEST_F(Text, DrawTextClipsToTheRectangle) {
-  EXPECT_EQ(draw(repeat("あ", 30), 40, 40), 3 * lineHeight);
-  InkBox all = inkAnywhere(canvas, white);
-  EXPECT_EQ(std::vector<bool>(
-                {all.left >= left, all.top >= top, all.right < left + 40, all.bottom < top + 40}),
-            std::vector<bool>(4, true));
-  EXPECT_FALSE(inkIn(canvas, 0, top + 36, 640, top + 40, white).empty());
-  EXPECT_EQ(draw("hello", 0, 0), lineHeight);  // an empty rectangle shows nothing
-  EXPECT_TRUE(inkAnywhere(canvas, white).empty());
-  EXPECT_EQ(draw("", 200, 200), 0);
 }
 
 // Text from above the bitmap keeps its rows inside, row 0 too; "&&" draws what TextOutA draws
