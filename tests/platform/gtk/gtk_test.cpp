@@ -1,7 +1,5 @@
-// What only the GTK backend can show, on a private X display without a window manager: the menu
-// and its commands, clicks, geometry after moves, the close box and the two dialogs (the screen
-// itself is the desktop scenarios'). Its main starts the desktop for the platform contract
-// linked into the same program.
+// What only the GTK backend shows, on an X display without a window manager: the menu, clicks,
+// moves, the close box and the two dialogs. Its main also runs the platform contract on GTK.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -31,8 +29,7 @@ bool runUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000) {
   return true;
 }
 
-// Every 20 ms on GTK's loop (inside a modal dialog as well): once a toplevel with the title is
-// shown, hands it to action until that returns true.
+// Every 20 ms on GTK's loop (in modal dialogs too), action on the shown toplevel with the title.
 void whenShown(const char* title, std::function<bool(GtkWindow*)> action) {
   using Work = std::pair<std::string, std::function<bool(GtkWindow*)>>;
   auto step = [](gpointer data) -> gboolean {
@@ -117,16 +114,14 @@ class DesktopBackend : public ::testing::Test {
   HWND window = nullptr;
 };
 
-// The menu bar sits inside the outer size, above the client area; its items post (not send)
-// their commands. Clicks arrive in client coordinates, not from the menu bar. Moves set the outer
-// rectangle. The close box posts SC_CLOSE, which becomes WM_CLOSE.
+// The menu bar sits above the client area; its items post their commands. Clicks come in client
+// coordinates, not from the menu bar. The close box posts SC_CLOSE, which becomes WM_CLOSE.
 TEST_F(DesktopBackend, MenuClicksMovesAndTheCloseBox) {
   EXPECT_FALSE(gtk_window_get_resizable(gtkWindowOf(window)));
   ASSERT_NE(child(GTK_TYPE_MENU_BAR), nullptr);
   int m = gtk_widget_get_allocated_height(child(GTK_TYPE_MENU_BAR));
   int x = geometry(window)[0], y = geometry(window)[1];
   EXPECT_EQ(geometry(window), std::vector<LONG>({x, y, x + 640, y + 480, x, y + m, 640, 480 - m}));
-
   GList* top = gtk_container_get_children(GTK_CONTAINER(child(GTK_TYPE_MENU_BAR)));
   ASSERT_EQ(g_list_length(top), 1u);
   GtkMenuItem* file = GTK_MENU_ITEM(top->data);
@@ -143,7 +138,6 @@ TEST_F(DesktopBackend, MenuClicksMovesAndTheCloseBox) {
   EXPECT_EQ(countRecorded(WM_COMMAND), 0);
   ASSERT_TRUE(runUntil([] { return countRecorded(WM_COMMAND) == 2; }));
   EXPECT_EQ(recorded(WM_COMMAND), Params({{IDM_FILE_OPEN, 0}, {IDM_FILE_EXIT, 0}}));
-
   for (POINT at : {POINT{37, 52}, POINT{300, -5}}) {  // the second on the menu bar
     ClientToScreen(window, &at);
     std::string click = "xdotool mousemove " + std::to_string(at.x) + " " + std::to_string(at.y) +
@@ -153,7 +147,6 @@ TEST_F(DesktopBackend, MenuClicksMovesAndTheCloseBox) {
   ASSERT_TRUE(runUntil([] { return countRecorded(WM_LBUTTONDOWN) == 1; }));
   runUntil([] { return countRecorded(WM_LBUTTONDOWN) > 1; }, 200);
   EXPECT_EQ(recorded(WM_LBUTTONDOWN), Params({{1, 37 | 52 << 16}}));  // MK_LBUTTON
-
   // Moved from another thread, as a story does, and from the window's own.
   std::thread mover([&] { MoveWindow(window, 30, 40, 700, 560, TRUE); });
   ASSERT_TRUE(runUntil([&] {
@@ -168,15 +161,14 @@ TEST_F(DesktopBackend, MenuClicksMovesAndTheCloseBox) {
   EXPECT_TRUE(runUntil([&] {
     return geometry(window) == std::vector<LONG>({10, 20, 330, 260, 10, 20 + m, 320, 240 - m});
   }));
-
   gtk_window_close(gtkWindowOf(window));  // what the window manager does for the close box
   ASSERT_TRUE(runUntil([] { return countRecorded(WM_CLOSE) == 1; }));
   EXPECT_EQ(recorded(WM_SYSCOMMAND).back().first, WPARAM(SC_CLOSE));
   EXPECT_TRUE(IsWindow(window));
 }
 
-// A message box called on the window's thread or on another (then it blocks only its caller)
-// shows its CP932 caption and text inside the box and handles what other threads send.
+// A message box on the window's thread or on another (blocking only its caller) shows its CP932
+// caption and text inside the box and handles what other threads send.
 TEST_F(DesktopBackend, MessageBoxesShowTheirTextsAndHandleSentMessages) {
   for (bool fromOtherThread : {false, true}) {
     std::atomic<int> answer{-1};
@@ -192,7 +184,7 @@ TEST_F(DesktopBackend, MessageBoxesShowTheirTextsAndHandleSentMessages) {
       if (sent) gtk_dialog_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
       return sent.load();
     });
-    auto show = [&] { answer = MessageBoxA(window, textScriptEnded, cp932("エラー").c_str(), 0); };
+    auto show = [&] { answer = MessageBoxA(window, textScriptEnded, captionError, MB_OK); };
     std::thread frame([&] {
       if (fromOtherThread) show();
     });
@@ -205,15 +197,20 @@ TEST_F(DesktopBackend, MessageBoxesShowTheirTextsAndHandleSentMessages) {
   }
 }
 
-// The chosen file comes back as its CP932 path, offsets by whole characters (表 ends in 0x5C),
-// and its folder becomes current; a cancel, and a name without a CP932 spelling, fail.
+// A chosen file comes back as its CP932 path (表 ends in 0x5C) and its folder becomes current; a
+// cancel, a path longer than the buffer and a name without a CP932 spelling fail.
 TEST_F(DesktopBackend, OpenDialogGivesTheCp932PathOrFails) {
   char start[4096], current[4096];
   ASSERT_TRUE(getcwd(start, sizeof start));
-  const std::pair<const char*, bool> cases[] = {{"表.spt", true},
-                                                {nullptr, false},  // a cancel
-                                                {"café-ñ.spt", false}};
-  for (const auto& [name, chosen] : cases) {
+  const struct {
+    const char* name;  // null: a cancel
+    DWORD size;
+    bool chosen;
+  } cases[] = {{"表.spt", 256, true},
+               {"表.spt", 8, false},
+               {nullptr, 256, false},
+               {"café-ñ.spt", 256, false}};
+  for (const auto& [name, size, chosen] : cases) {
     ASSERT_EQ(chdir(start), 0);
     std::string path = name ? writeTempFile(name, "") : "";
     char file[256] = {};
@@ -221,11 +218,10 @@ TEST_F(DesktopBackend, OpenDialogGivesTheCp932PathOrFails) {
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = window;
     dialog.lpstrFile = file;
-    dialog.nMaxFile = sizeof file;
+    dialog.nMaxFile = size;
     dialog.lpstrTitle = openDialogTitle;
-    int held = 0;  // looks in a row that found the file selected
+    int held = 0;  // looks in a row that found the file selected: a folder being read drops it
     whenShown("スクリプトファイル読み込み", [&](GtkWindow* chooser) {
-      // A folder still being read can drop the selection again: wait until it holds.
       gchar* selected = name ? gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser)) : nullptr;
       held = selected && path == selected ? held + 1 : 0;
       g_free(selected);

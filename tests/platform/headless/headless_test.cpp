@@ -1,6 +1,5 @@
 // What only the Linux layer and its headless backend can show: fixed window metrics, window
-// surfaces, story folders, the module name, the Open dialog's answer and which files are opened.
-// State: the headless backend's, reset by the fixture.
+// surfaces, story folders, the module name and which files are opened.
 #include <gtest/gtest.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -74,22 +73,6 @@ TEST_F(Headless, FixedMetricsAndMovesHeldToWhatWindowsAllows) {
               std::vector<LONG>({m.left, m.top, m.right, m.bottom, m.left + frame,
                                  m.top + frame + caption, width, height, width, height}));
   }
-}
-
-// The Open dialog answers what the test set: a cancel, a path and the offsets of its name and
-// extension by whole characters, or a failure for a path that does not fit the buffer.
-TEST_F(Headless, OpenDialogAnswersWhatTheTestSet) {
-  char file[16] = {};
-  OPENFILENAMEA dialog = {};
-  dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
-  dialog.lpstrFile = file;
-  dialog.nMaxFile = sizeof file;
-  EXPECT_FALSE(GetOpenFileNameA(&dialog));
-  headlessSetOpenFileResult("C:\\\x95\x5C\\b.spt");  // a trail byte 0x5C
-  ASSERT_TRUE(GetOpenFileNameA(&dialog));
-  EXPECT_EQ(dialog.nFileOffset * 100 + dialog.nFileExtension, 608);
-  headlessSetOpenFileResult("C:\\0123456789\\x.spt");  // 19 bytes do not fit 16
-  EXPECT_FALSE(GetOpenFileNameA(&dialog));
 }
 
 // A story outside the player's folder tree finds its files beside its script; inside the tree
