@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <tuple>
 #include <vector>
 
 #include "presentation/pixel_canvas.h"
@@ -66,17 +67,14 @@ TEST(GdiRaster, ColourAndMonochromeConvertThroughTheDcColours) {
   PixelCanvas dest = createCanvas(8, 2, 32);
   SetBkColor(dest.dc, 0x123456);
   SetTextColor(dest.dc, 0x654321);
-  const struct {
-    DWORD rop;
-    COLORREF set, clear;
-  } cases[] = {{SRCCOPY, 0x123456, 0x654321},  // AND with white keeps the converted colours
-               {SRCAND, 0x123456, 0x654321},
-               {NOTSRCCOPY, 0xEDCBA9, 0x9ABCDE}};
-  for (const auto& c : cases) {
+  const std::tuple<DWORD, COLORREF, COLORREF> cases[] = {
+      {SRCCOPY, 0x123456, 0x654321},
+      {SRCAND, 0x123456, 0x654321},  // AND with white keeps the converted colours
+      {NOTSRCCOPY, 0xEDCBA9, 0x9ABCDE}};
+  for (const auto& [rop, s, o] : cases) {  // set and clear bits
     fillCanvas(dest, 0xFFFFFF);
-    ASSERT_TRUE(BitBlt(dest.dc, 0, 0, 8, 1, mono.dc, 0, 0, c.rop));
-    const COLORREF s = c.set, o = c.clear;
-    EXPECT_EQ(row(dest, 8), std::vector<COLORREF>({s, o, s, s, o, o, o, o})) << c.rop;
+    ASSERT_TRUE(BitBlt(dest.dc, 0, 0, 8, 1, mono.dc, 0, 0, rop));
+    EXPECT_EQ(row(dest, 8), std::vector<COLORREF>({s, o, s, s, o, o, o, o})) << rop;
   }
 
   const COLORREF pixels[] = {0xFF00FF, 0xFE00FF, 0xFF00FE, 0xFF01FF, 0x000000, 0xFFFFFF, 0xFF00FF};

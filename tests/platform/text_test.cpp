@@ -46,10 +46,7 @@ TEST_F(Text, LinesBreakWhereWindowsBreaksThem) {
   } cases[] = {
       {repeat("あ", 30), wideCell, {12, 12, 6, 0}},
       // Japanese with spaces still breaks between characters and may end at the edge exactly.
-      {repeat("あ", 2) + " " + repeat("あ", 2) + " " + repeat("あ", 4) + " " + repeat("あ", 4) +
-           " " + repeat("あ", 2),
-       narrowCell,
-       {25, 7, 0}},
+      {cp932("ああ ああ ああああ ああああ ああ"), narrowCell, {25, 7, 0}},
       // Characters that may not start a line take the one before along; 「 may not end one.
       {repeat("あ", 11) + cp932("「") + repeat("あ", 2), wideCell, {11, 3, 0}},
       {repeat("あ", 12) + cp932("。あ"), wideCell, {11, 3, 0}},
