@@ -114,14 +114,10 @@ std::vector<FileCase> fileCases() {
   };
   std::vector<uint32_t> table256 = table;
   table256.resize(256, 0);
-  std::string countAll = bmp({8}, {}, table256, d8);
-  memcpy(&countAll[46], "\xFF\xFF\xFF\xFF", 4);           // a colour count far beyond the table
-  std::string tinyHuge = rle8 + std::string(1024, '\0');  // 2048 x 2048 from 1 KB of RLE8
-  memcpy(&tinyHuge[18], "\0\x08\0\0\0\x08\0\0", 8);
-  std::string good = solidBmp(6, 4, 0x00FF00);
-  auto patched = [&](size_t at, const std::string& with) {
-    return std::string(good).replace(at, with.size(), with);
+  auto patched = [](std::string file, size_t at, const std::string& with) {
+    return file.replace(at, with.size(), with);
   };
+  std::string good = solidBmp(6, 4, 0x00FF00);
   return {
       {"24 bpp", bmp({24}, {}, {}, d24), colors},
       {"24 bpp, V5 header", bmp({24, BI_RGB, 124}, {}, {}, d24), colors},
@@ -148,7 +144,8 @@ std::vector<FileCase> fileCases() {
       fields32("32 bpp 12-10-10 fields", {0xFFF00000, 0xFFC00, 0x3FF}, 0xFF0000, 0x00F000),
       fields32("32 bpp 555 fields", {0x7C00, 0x3E0, 0x1F}, 0x781E, 0xF700F7),
       {"32 bpp fields without masks", bmp({32, BI_BITFIELDS}, {0, 0, 0}, {}, d32), {}, true},
-      {"colour count 0xFFFFFFFF", countAll, palette},
+      {"colour count 0xFFFFFFFF", patched(bmp({8}, {}, table256, d8), 46, "\xFF\xFF\xFF\xFF"),
+       palette},
       {"RLE8 without its end", rle8.substr(0, rle8.size() - 2), palette},
       {"RLE8 run of 20 in a row of 3",
        bmp({8, BI_RLE8}, {}, table, bytes("\x14\x01\0\0\0\x01")),
@@ -157,13 +154,16 @@ std::vector<FileCase> fileCases() {
       {"text", "This is no bitmap at all, just some text.\r\n", {}},
       {"cut header", good.substr(0, 30), {}, true},
       {"cut rows", good.substr(0, good.size() - 20), {}, true},
-      {"100000 x 100000", patched(18, bytes("\xA0\x86\x01\0\xA0\x86\x01\0")), {}},
-      {"no width", patched(18, bytes("\0\0\0\0")), {}},
-      {"seven bits", patched(28, "\x07"), {}},
-      {"jpeg", patched(30, "\x04"), {}, true},
+      {"100000 x 100000", patched(good, 18, bytes("\xA0\x86\x01\0\xA0\x86\x01\0")), {}},
+      {"no width", patched(good, 18, bytes("\0\0\0\0")), {}},
+      {"seven bits", patched(good, 28, "\x07"), {}},
+      {"jpeg", patched(good, 30, "\x04"), {}, true},
       {"cut rle8", rle8.substr(0, rle8.size() - bottom8.size() - 7), {}, true},
       {"cut rle4", rle4.substr(0, rle4.size() - 13), {}, true},
-      {"tiny huge rle8", tinyHuge, {}, true},
+      {"2048 x 2048 from 1 KB of RLE8",
+       patched(rle8 + std::string(1024, '\0'), 18, bytes("\0\x08\0\0\0\x08\0\0")),
+       {},
+       true},
       {"huge 1 bpp",
        bmp({1, BI_RGB, 40, 4096, 4096}, {}, {0, 0xFFFFFF}, std::string(1 << 21, '\xFF')),
        {},

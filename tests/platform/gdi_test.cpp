@@ -108,24 +108,17 @@ TEST(GdiRaster, ClippingAtEveryEdgeOfSourceAndDestination) {
   auto inside = [](int x, int y, int w, int h) { return x >= 0 && x < w && y >= 0 && y < h; };
   PixelCanvas source = createCanvas(8, 8, 32), dest = createCanvas(8, 8, 32);
   for (int k = 0; k < 64; ++k) setCanvasPixel(source, k % 8, k / 8, pattern(k % 8, k / 8));
-  for (int dx : {-9, -3, 0, 2, 7, 8}) {
-    for (int dy : {-9, -3, 0, 2, 7, 8}) {
-      for (int sx : {-9, -2, 0, 3, 8}) {
-        for (int sy : {-9, -2, 0, 3, 8}) {
-          for (int w : {3, 8, 12}) {
-            int h = w == 3 ? 12 : w;
-            fillCanvas(dest, ground);
-            ASSERT_TRUE(BitBlt(dest.dc, dx, dy, w, h, source.dc, sx, sy, SRCCOPY));
-            for (int k = 0; k < 64; ++k) {
-              int x = k % 8, y = k / 8, u = sx + x - dx, v = sy + y - dy;
-              bool copied = inside(x - dx, y - dy, w, h) && inside(u, v, 8, 8);
-              ASSERT_EQ(canvasColor(dest, x, y), copied ? pattern(u, v) : ground)
-                  << x << "," << y << " of " << dx << "," << dy << "," << w << " from " << sx << ","
-                  << sy;
-            }
-          }
-        }
-      }
+  const int to[] = {-9, -3, 0, 2, 7, 8}, from[] = {-9, -2, 0, 3, 8}, widths[] = {3, 8, 12};
+  for (int i = 0; i < 6 * 6 * 5 * 5 * 3; ++i) {  // every dx, dy, sx, sy and size
+    int dx = to[i % 6], dy = to[i / 6 % 6], sx = from[i / 36 % 5], sy = from[i / 180 % 5];
+    int w = widths[i / 900], h = w == 3 ? 12 : w;
+    fillCanvas(dest, ground);
+    ASSERT_TRUE(BitBlt(dest.dc, dx, dy, w, h, source.dc, sx, sy, SRCCOPY));
+    for (int k = 0; k < 64; ++k) {
+      int x = k % 8, y = k / 8, u = sx + x - dx, v = sy + y - dy;
+      bool copied = inside(x - dx, y - dy, w, h) && inside(u, v, 8, 8);
+      ASSERT_EQ(canvasColor(dest, x, y), copied ? pattern(u, v) : ground)
+          << x << "," << y << " of " << dx << "," << dy << "," << w << " from " << sx << "," << sy;
     }
   }
   destroyCanvas(&source);
