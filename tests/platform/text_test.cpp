@@ -100,17 +100,14 @@ TEST_F(Text, TopEdgePrefixesAndGreekDrawTheirOwnInk) {
 // background colour and TRANSPARENT leaves; nothing beyond the cells changes.
 TEST_F(Text, GlyphsAreTheTextColourAndOpaqueModeFillsTheCells) {
   const struct {
-    int bits;
-    std::vector<COLORREF> palette;
-    int mode;
+    int bits, mode;
     COLORREF text, background, cells;  // grey or primaries, so that GDI and rgb order read alike
-  } depths[] = {{32, {}, TRANSPARENT, RGB(255, 0, 0), RGB(0, 255, 0), 0},
-                {32, {}, OPAQUE, 0, RGB(0, 255, 0), RGB(0, 255, 0)},
-                {24, {}, OPAQUE, RGB(0, 0, 0), RGB(255, 255, 255), RGB(255, 255, 255)},
-                {16, {}, OPAQUE, RGB(255, 255, 255), RGB(0, 0, 0), RGB(0, 0, 0)},
-                {1, {0x000000, 0xFFFFFF}, OPAQUE, RGB(255, 255, 255), RGB(0, 0, 0), 0}};
+  } depths[] = {{32, TRANSPARENT, RGB(255, 0, 0), RGB(0, 255, 0), 0},
+                {32, OPAQUE, 0, RGB(0, 255, 0), RGB(0, 255, 0)},
+                {24, OPAQUE, RGB(0, 0, 0), RGB(255, 255, 255), RGB(255, 255, 255)},
+                {16, OPAQUE, RGB(255, 255, 255), RGB(0, 0, 0), RGB(0, 0, 0)}};
   for (const auto& each : depths) {
-    PixelCanvas bitmap = createCanvas(32, 28, each.bits, each.palette);  // zeroed: black
+    PixelCanvas bitmap = createCanvas(32, 28, each.bits);  // zeroed: black
     SetBkMode(bitmap.dc, each.mode);
     SetBkColor(bitmap.dc, each.background);
     SetTextColor(bitmap.dc, each.text);

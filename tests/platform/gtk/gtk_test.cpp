@@ -36,11 +36,10 @@ void whenShown(const char* title, std::function<bool(GtkWindow*)> action) {
     Work* work = static_cast<Work*>(data);
     GtkWindow* found = nullptr;
     GList* toplevels = gtk_window_list_toplevels();
-    for (GList* item = toplevels; item; item = item->next) {
-      const char* t = gtk_window_get_title(GTK_WINDOW(item->data));
-      if (t && work->first == t && gtk_widget_get_mapped(GTK_WIDGET(item->data))) {
-        found = GTK_WINDOW(item->data);
-      }
+    for (GList* item = toplevels; item && !found; item = item->next) {
+      GtkWindow* w = GTK_WINDOW(item->data);
+      bool shown = gtk_widget_get_mapped(GTK_WIDGET(w));
+      if (shown && !g_strcmp0(gtk_window_get_title(w), work->first.c_str())) found = w;
     }
     g_list_free(toplevels);
     if (!found || !work->second(found)) return G_SOURCE_CONTINUE;

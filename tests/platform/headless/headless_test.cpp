@@ -115,14 +115,13 @@ TEST_F(Headless, WindowSurfacesStayWholeWhileResizedAndDrawnFromTwoThreads) {
   PixelCanvas picture = createCanvas(64, 64, 32);
   fillCanvas(picture, RGB(0x11, 0x22, 0x33));
   std::atomic<bool> done{false};
-  auto blit = [&](HWND target, int x, int y) {
-    HDC dc = GetDC(target);
+  auto blit = [&](int x, int y) {
+    HDC dc = GetDC(window);
     bool drawn = BitBlt(dc, x, y, 64, 64, picture.dc, 0, 0, SRCCOPY);
-    ReleaseDC(target, dc);
-    return drawn;
+    return ReleaseDC(window, dc) && drawn;
   };
   std::thread drawer([&] {
-    for (int i = 0; i < 300; ++i) blit(window, (i * 7) % 200, (i * 3) % 150);
+    for (int i = 0; i < 300; ++i) blit((i * 7) % 200, (i * 3) % 150);
     done = true;
   });
   for (int i = 0; !done || i < 50; ++i) {
@@ -130,7 +129,7 @@ TEST_F(Headless, WindowSurfacesStayWholeWhileResizedAndDrawnFromTwoThreads) {
   }
   drawer.join();
   resizeWindowSurface(window, 250, 180);
-  EXPECT_TRUE(blit(window, 200, 150));
+  EXPECT_TRUE(blit(200, 150));
   EXPECT_EQ(surface(window), std::vector<int>({250, 180, 0x112233}));  // clipped to the new size
   destroyCanvas(&picture);
 }
@@ -140,7 +139,6 @@ TEST_F(Headless, WindowSurfacesStayWholeWhileResizedAndDrawnFromTwoThreads) {
 // the file whose name has U+FFFD in its place.
 TEST_F(Headless, OnlyRegularFilesWithCp932NamesAreOpened) {
   std::string fifo = tempDirectory() + "/pipe.bmp";
-  remove(fifo.c_str());
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   writeTempFile("\xEF\xBF\xBD.bmp", solidBmp(2, 2, 0x123456));
   for (const std::string& name : {fifo, tempDirectory() + "/\xFF.bmp", tempDirectory()}) {
@@ -149,7 +147,6 @@ TEST_F(Headless, OnlyRegularFilesWithCp932NamesAreOpened) {
     }
     EXPECT_EQ(openNamedFile(name.c_str(), "rb"), nullptr);
   }
-  remove(fifo.c_str());
 }
 
 }  // namespace
