@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -135,20 +134,19 @@ TEST_F(Text, BrokenCp932AndEdgesStayInsideTheirBounds) {
       "ab\x82", "\x81\nab", "\x81 \x82\x20x", "\x85\x40\xFD\x80\xA0", "\x82", cp932("あいうえお")};
   PixelCanvas small = createTextCanvas(30, 20, white);
   for (const std::string& text : texts) {
-    std::unique_ptr<char[]> exact(new char[text.size()]);
-    memcpy(exact.get(), text.data(), text.size());
+    std::vector<char> exact(text.begin(), text.end());
     int length = int(text.size());
     fillTextCanvas(canvas, white);
     RECT rect = {left, top, left + 40, top + 40};
-    int height = DrawTextA(canvas.dc, exact.get(), length, &rect, DT_WORDBREAK);
+    int height = DrawTextA(canvas.dc, exact.data(), length, &rect, DT_WORDBREAK);
     EXPECT_TRUE(height >= lineHeight && height % lineHeight == 0) << height;
     InkBox box = inkAnywhere(canvas, white);
     EXPECT_TRUE(box.empty() ||
                 (box.left >= left && box.right < left + 40 && box.bottom < top + 40));
     for (POINT at : {POINT{-20, -10}, POINT{25, -17}, POINT{-1000, 0}, POINT{1000, 1000}}) {
-      EXPECT_TRUE(TextOutA(small.dc, at.x, at.y, exact.get(), length));
+      EXPECT_TRUE(TextOutA(small.dc, at.x, at.y, exact.data(), length));
       rect = {at.x, at.y, at.x + 100, at.y + 100};
-      DrawTextA(small.dc, exact.get(), length, &rect, DT_WORDBREAK);
+      DrawTextA(small.dc, exact.data(), length, &rect, DT_WORDBREAK);
     }
   }
   EXPECT_FALSE(inkAnywhere(small, white).empty());

@@ -83,19 +83,15 @@ TEST_F(Headless, StoryFolderIsTheScriptsOutsideThePlayersTree) {
     mkdir((root + folder).c_str(), 0755);
   }
   symlink((root + "/player").c_str(), (root + "/link").c_str());
-  const struct {
-    const char* script;
-    const char* expected;  // below root; null: the player's folder stands
-  } cases[] = {
+  const std::pair<const char*, const char*> cases[] = {
+      // script, folder below root or none
       {"/player/story.spt", nullptr},   {"/player/sub/story.spt", nullptr},
       {"/link/sub/story.spt", nullptr}, {"/player2/story.spt", "/player2"},
       {"/other/story.spt", "/other"},   {"/player/../other/story.spt", "/player/../other"},
       {"/missing/story.spt", nullptr},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(storyFolderFor(root + "/player/", root + c.script),
-              c.expected ? root + c.expected : "")
-        << c.script;
+  for (const auto& [script, folder] : cases) {
+    EXPECT_EQ(storyFolderFor(root + "/player/", root + script), folder ? root + folder : "");
   }
   char name[512];
   for (std::string script : {root + "/other/story.spt", std::string()}) {
