@@ -38,10 +38,8 @@ std::string bmp(Form f, const std::vector<uint32_t>& masks, const std::vector<ui
   putLe(h, f.width, core ? 2 : 4), putLe(h, f.height, core ? 2 : 4);
   putLe(h, 1, 2), putLe(h, f.bits, 2);
   if (!core) {
-    for (uint32_t v :
-         {f.compression, uint32_t(data.size()), 2835u, 2835u, uint32_t(table.size()), 0u}) {
-      putLe(h, v, 4);
-    }
+    uint32_t size = uint32_t(data.size()), colours = uint32_t(table.size());
+    for (uint32_t v : {f.compression, size, 2835u, 2835u, colours, 0u}) putLe(h, v, 4);
     for (uint32_t mask : masks) putLe(h, mask, 4);
   }
   if (f.headerSize == 124) {
@@ -183,11 +181,11 @@ TEST(BitmapFiles, EveryFormGivesItsPixelsAtItsOwnDepthOrIsRefused) {
                                          LR_LOADFROMFILE | LR_CREATEDIBSECTION);
     EXPECT_EQ(bitmap != nullptr, !c.pixels.empty()) << c.name;
     if (!bitmap || c.pixels.empty()) continue;
-    BITMAP info;
-    ASSERT_EQ(GetObjectA(bitmap, sizeof info, &info), (int)sizeof info);
-    std::vector<int> shape = {info.bmWidth, info.bmHeight, info.bmBitsPixel,
-                              info.bmBits != nullptr};
-    EXPECT_EQ(shape, std::vector<int>({3, 2, c.bytes[c.bytes[14] == 12 ? 24 : 28], 1})) << c.name;
+    BITMAP info;  // read left to right: GetObjectA first
+    std::vector<int> shape = {GetObjectA(bitmap, sizeof info, &info), info.bmWidth, info.bmHeight,
+                              info.bmBitsPixel, info.bmBits != nullptr};
+    int depth = c.bytes[c.bytes[14] == 12 ? 24 : 28];  // the file's own
+    EXPECT_EQ(shape, std::vector<int>({sizeof info, 3, 2, depth, 1})) << c.name;
     CompatibleCanvas loaded = {CreateCompatibleDC(nullptr), bitmap, nullptr};
     loaded.oldBitmap = SelectObject(loaded.dc, bitmap);
     PixelCanvas copy = createCanvas(3, 2, 32);

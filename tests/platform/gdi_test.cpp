@@ -41,15 +41,6 @@ TEST(GdiRaster, EachOperationIsItsTruthTableOnEveryByteOfEveryFormat) {
   }
 }
 
-// A monochrome bitmap in its own memory DC.
-CompatibleCanvas createMono(int width, int height, const void* bits) {
-  CompatibleCanvas canvas;
-  canvas.bitmap = CreateBitmap(width, height, 1, 1, bits);
-  canvas.dc = CreateCompatibleDC(nullptr);
-  canvas.oldBitmap = SelectObject(canvas.dc, canvas.bitmap);
-  return canvas;
-}
-
 std::vector<COLORREF> row(const PixelCanvas& canvas, int width, int y = 0) {
   std::vector<COLORREF> pixels;
   for (int x = 0; x < width; ++x) pixels.push_back(canvasColor(canvas, x, y));
@@ -61,7 +52,8 @@ std::vector<COLORREF> row(const PixelCanvas& canvas, int width, int y = 0) {
 // colours of the other DC play no part.
 TEST(GdiRaster, ColourAndMonochromeConvertThroughTheDcColours) {
   const uint8_t bits[] = {0xB0, 0x00};  // 1 0 1 1 0 0 0 0, rows padded to 16 bits
-  CompatibleCanvas mono = createMono(8, 1, bits);
+  CompatibleCanvas mono = {CreateCompatibleDC(nullptr), CreateBitmap(8, 1, 1, 1, bits), nullptr};
+  mono.oldBitmap = SelectObject(mono.dc, mono.bitmap);
   SetBkColor(mono.dc, 0x00FF00);
   SetTextColor(mono.dc, 0x0000FF);
   PixelCanvas dest = createCanvas(8, 2, 32);

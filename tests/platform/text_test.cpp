@@ -1,6 +1,5 @@
-// Text in the default font of a memory DC, as Japanese Windows draws it: where DrawTextA breaks
-// lines, prefixes, colours and background modes, and broken CP932.
-// Layout and ink positions only, never glyph shapes, so the same tests hold on every GDI.
+// Text in a memory DC's default font as Japanese Windows draws it: line breaks, prefixes, colours,
+// background modes and broken CP932, by ink positions only, never glyph shapes.
 #include <gtest/gtest.h>
 #include <string.h>
 

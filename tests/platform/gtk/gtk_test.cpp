@@ -109,7 +109,6 @@ class DesktopBackend : public ::testing::Test {
     runUntil([] { return false; }, 0);
   }
   GtkWidget* child(GType type) { return findChild(GTK_WIDGET(gtkWindowOf(window)), type); }
-
   HWND window = nullptr;
 };
 

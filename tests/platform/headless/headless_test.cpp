@@ -48,7 +48,6 @@ class Headless : public ::testing::Test {
 // the surface follow, inside the fixed frame and caption.
 TEST_F(Headless, FixedMetricsAndMovesHeldToWhatWindowsAllows) {
   const LONG frame = headlessFrameWidth, caption = headlessCaptionHeight;
-  const LONG maxWidth = headlessMaxTrackWidth, maxHeight = headlessMaxTrackHeight;
   const struct {
     int x, y, width, height;
     LONG left, top, right, bottom;
@@ -56,8 +55,8 @@ TEST_F(Headless, FixedMetricsAndMovesHeldToWhatWindowsAllows) {
       {100, 100, 640, 480, 100, 100, 740, 580},
       {2147483647, 0, 10, 10, 32767, 0, 32777, 10},
       {-2147483647 - 1, 5, 10, 10, -32768, 5, -32758, 15},
-      {0, 0, 16384, 16384, 0, 0, maxWidth, maxHeight},
-      {0, 0, -5, 2147483647, 0, 0, 0, maxHeight},
+      {0, 0, 16384, 16384, 0, 0, headlessMaxTrackWidth, headlessMaxTrackHeight},
+      {0, 0, -5, 2147483647, 0, 0, 0, headlessMaxTrackHeight},
   };
   for (const auto& m : moves) {
     ASSERT_TRUE(MoveWindow(window, m.x, m.y, m.width, m.height, TRUE));
