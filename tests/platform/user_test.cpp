@@ -1,6 +1,5 @@
 // What the player asks of windows, classes, queues and the clock, written against the Windows
 // API alone: the same file runs on the headless backend, the GTK backend and Windows itself.
-// State: one answering window class; the fixture's recording window, made and freed per test.
 #include <gtest/gtest.h>
 #include <string.h>
 
@@ -39,34 +38,13 @@ HWND answering() {
                          nullptr, GetModuleHandleA(nullptr), nullptr);
 }
 
-// Dispatches what comes until done() or the time is up.
-template <typename Done>
-bool pumpUntil(Done done, DWORD timeoutMs = 5000) {
-  for (DWORD start = timeGetTime(); !done(); Sleep(2)) {
-    if (timeGetTime() - start > timeoutMs) return false;
+void pump(DWORD ms) {  // dispatches what comes for ms milliseconds
+  for (DWORD start = timeGetTime(); timeGetTime() - start <= ms; Sleep(2)) {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (msg.message != WM_QUIT) DispatchMessageA(&msg);
     }
   }
-  return true;
-}
-
-// Waits for a thread while handling what it sends, as the player waits for its frame thread.
-bool waitHandlingSends(HANDLE thread) {
-  for (int rounds = 0; rounds < 10000; ++rounds) {
-    DWORD result = MsgWaitForMultipleObjects(1, &thread, FALSE, 5000, QS_SENDMESSAGE);
-    if (result != WAIT_OBJECT_0 + 1) return result == WAIT_OBJECT_0;
-    MSG msg;
-    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // runs the sent message
-  }
-  return false;
-}
-
-std::vector<UINT> recordedOrder() {
-  std::vector<UINT> order;
-  for (const RecordedMessage& m : recordedMessages()) order.push_back(m.message);
-  return order;
 }
 
 class Windows : public ::testing::Test {
@@ -75,35 +53,32 @@ class Windows : public ::testing::Test {
     ASSERT_TRUE(window = createRecordingWindow());
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
-    pumpUntil([] { return false; }, 100);  // settles what showing the window brought
+    pump(100);  // settles what showing the window brought
     clearRecordedMessages();
   }
   void TearDown() override {
     destroyRecordingWindow(window);
-    pumpUntil([] { return false; }, 0);
+    pump(0);
   }
   HWND window = nullptr;
 };
 
 // A window needs its class, named or by atom; titles keep CP932 bytes; WM_SETICON answers the
-// icon it replaced; client and screen coordinates convert both ways.
+// icon it replaced; a move is a restored size; client and screen coordinates convert both ways.
 TEST_F(Windows, ClassesTitlesIconsAndCoordinates) {
   EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 10, 10, 0, 0, 0, 0), nullptr);
   HWND byAtom = answering();
-  ASSERT_TRUE(byAtom);
 #ifndef _WIN64
   EXPECT_EQ(GetWindowLongA(byAtom, GWL_HINSTANCE), (LONG)(intptr_t)GetModuleHandleA(nullptr));
 #endif
   DestroyWindow(byAtom);
-
   ASSERT_TRUE(SetWindowTextA(window, "a\x95\x5C"));  // a trail byte 0x5C
   char title[8];
-  EXPECT_EQ(GetWindowTextA(window, title, sizeof title), 3);
-  EXPECT_STREQ(title, "a\x95\x5C");
+  EXPECT_EQ(std::string(title, GetWindowTextA(window, title, sizeof title)), "a\x95\x5C");
   HICON icon = LoadIconA(nullptr, IDI_APPLICATION);
   EXPECT_EQ(SendMessageA(window, WM_SETICON, ICON_SMALL, (LPARAM)icon), 0);
   EXPECT_EQ(SendMessageA(window, WM_SETICON, ICON_SMALL, 0), (LRESULT)icon);
-  MoveWindow(window, 0, 0, 300, 200, FALSE);  // a move of a shown window is a restored size
+  MoveWindow(window, 0, 0, 300, 200, FALSE);
   RecordedMessage size = {};
   for (const RecordedMessage& m : recordedMessages()) {
     if (m.message == WM_SIZE) size = m;
@@ -114,6 +89,7 @@ TEST_F(Windows, ClassesTitlesIconsAndCoordinates) {
   EXPECT_EQ(point.x * 1000 + point.y, 10020);
 }
 
+// Posted messages come before WM_QUIT, WM_QUIT before WM_PAINT; a destroyed window answers 0.
 TEST_F(Windows, PostedComeBeforeQuitAndQuitBeforePaint) {
   InvalidateRect(window, nullptr, FALSE);  // no WM_ERASEBKGND on Windows
   PostMessageA(window, WM_USER + 3, 0, 0);
@@ -126,95 +102,65 @@ TEST_F(Windows, PostedComeBeforeQuitAndQuitBeforePaint) {
   EXPECT_EQ(msg.wParam, 7u);
   ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(std::make_pair(msg.message, msg.hwnd), std::make_pair(UINT(WM_PAINT), window));
-  EXPECT_EQ(msg.wParam * 10 + msg.lParam, 0u);
   DispatchMessageA(&msg);  // the default handling validates
   EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_NOREMOVE));
-  EXPECT_EQ(recordedOrder(), (std::vector<UINT>{WM_USER + 3, WM_PAINT}));
-
-  clearRecordedMessages();
   ASSERT_TRUE(DestroyWindow(window));
   EXPECT_FALSE(IsWindow(window));
-  std::vector<UINT> order = recordedOrder();
-  ASSERT_GE(order.size(), 2u);
-  EXPECT_EQ(std::vector<UINT>(order.end() - 2, order.end()),
-            (std::vector<UINT>{WM_DESTROY, WM_NCDESTROY}));
-  EXPECT_EQ(SendMessageA(window, WM_USER, 1, 0), 0);  // a destroyed window answers 0 at once
+  EXPECT_EQ(countRecorded(WM_NCDESTROY), 1);
+  EXPECT_EQ(SendMessageA(window, WM_USER, 1, 0), 0);
   window = nullptr;
 }
 
 struct SendJob {
   HWND target;
   LRESULT plusOne, early;
-  DWORD thread, destroyError;
+  DWORD destroyError;
 };
 
 // Thread procedures are named functions: a lambda does not convert to 32-bit Windows' stdcall.
 DWORD WINAPI sendFromThread(LPVOID parameter) {
   SendJob* job = static_cast<SendJob*>(parameter);
-  job->thread = GetCurrentThreadId();
   job->plusOne = SendMessageA(job->target, answerPlusOne, 41, 0);
-  std::string text = cp932("題名");
-  SendMessageA(job->target, WM_SETTEXT, 0, (LPARAM)text.c_str());
-  MoveWindow(job->target, 30, 40, 300, 200, FALSE);  // waits until the owner moved it
   job->early = SendMessageA(job->target, answeredEarly, 0, 0);
   if (!DestroyWindow(job->target)) job->destroyError = GetLastError();  // not its window
   senderWentOn = true;
   return 0;
 }
 
-// Messages sent from another thread run on the window's thread while it waits; ReplyMessage
-// answers such a sender before the handler ends (and is no answer for the own thread's sends).
+// Sends from another thread run on the window's thread while it waits for that thread;
+// ReplyMessage answers such a sender before the handler ends, and no sender of the own thread.
 TEST_F(Windows, SendsFromAnotherThreadRunOnTheOwnerWhileItWaits) {
-  SendJob job = {answering(), -1, -1, 0, 0};
+  SendJob job = {answering(), -1, -1, 0};
   EXPECT_FALSE(ReplyMessage(1));  // nothing sent from another thread is being handled
   EXPECT_EQ(SendMessageA(job.target, answeredEarly, 0, 0), 5);  // own thread: no early answer
   senderWentOn = handlingWentOn = false;
   HANDLE thread = CreateThread(nullptr, 0, sendFromThread, &job, 0, nullptr);
-  ASSERT_TRUE(thread && waitHandlingSends(thread));
+  DWORD waited = WAIT_OBJECT_0 + 1;
+  for (MSG msg; waited == WAIT_OBJECT_0 + 1;) {
+    waited = MsgWaitForMultipleObjects(1, &thread, FALSE, 5000, QS_SENDMESSAGE);
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // runs the sent message
+  }
+  ASSERT_EQ(waited, WAIT_OBJECT_0);
   EXPECT_EQ(std::vector<LRESULT>({job.plusOne, job.early}), std::vector<LRESULT>({42, 99}));
   EXPECT_TRUE(handlingWentOn.load());
   EXPECT_EQ(answeringThread.load(), GetCurrentThreadId());
-  EXPECT_NE(job.thread, GetCurrentThreadId());
   EXPECT_EQ(job.destroyError, 5u);  // ERROR_ACCESS_DENIED
-  char title[16] = {};
-  GetWindowTextA(job.target, title, sizeof title);
-  EXPECT_EQ(title, cp932("題名"));
-  EXPECT_TRUE(pumpUntil([&] {  // the desktop may show the move later
-    RECT r;
-    GetWindowRect(job.target, &r);
-    return r.left == 30 && r.top == 40 && r.right == 330 && r.bottom == 240;
-  }));
   EXPECT_TRUE(CloseHandle(thread));
   EXPECT_FALSE(CloseHandle(thread));
   EXPECT_EQ(GetLastError(), 6u);  // ERROR_INVALID_HANDLE
   DestroyWindow(job.target);
 }
 
-TEST(Kernel, ClockLeadBytesModuleNameAndDirectory) {
-  DWORD start = timeGetTime();
-  Sleep(40);
-  DWORD spent = timeGetTime() - start;
-  EXPECT_TRUE(spent >= 40 && spent < 5000) << spent;
-
-  // The edges of CP932's two lead byte ranges, 0x81-0x9F and 0xE0-0xFC.
+// The edges of CP932's two lead byte ranges, 0x81-0x9F and 0xE0-0xFC; the current directory.
+TEST(Kernel, LeadBytesAndTheCurrentDirectory) {
   for (int byte : {0x81, 0x9F, 0xE0, 0xFC}) EXPECT_TRUE(IsDBCSLeadByte(byte)) << byte;
   for (int byte : {0x80, 0xA0, 0xDF, 0x5C, 0xFD}) EXPECT_FALSE(IsDBCSLeadByte(byte)) << byte;
-
-  char name[512];
-  DWORD length = GetModuleFileNameA(nullptr, name, sizeof name);
-  ASSERT_GT(length, 0u);
-  EXPECT_EQ(strlen(name), length);
-  std::string whole = name;
-  EXPECT_EQ(GetModuleFileNameA(nullptr, name, 4), 4u);  // too small a buffer: its size
-  EXPECT_EQ(std::string(name, 3), whole.substr(0, 3));
-
   char before[512], after[512];
   ASSERT_GT(GetCurrentDirectoryA(sizeof before, before), 0u);
-  EXPECT_FALSE(SetCurrentDirectoryA("no such directory"));
+  EXPECT_FALSE(SetCurrentDirectoryA(""));  // how the player keeps the current one
   ASSERT_TRUE(SetCurrentDirectoryA(tempDirectory().c_str()));
-  DWORD got = GetCurrentDirectoryA(sizeof after, after);
-  EXPECT_EQ(got, (DWORD)strlen(after));
-  EXPECT_NE(std::string(after), std::string(before));
+  ASSERT_GT(GetCurrentDirectoryA(sizeof after, after), 0u);
+  EXPECT_STRNE(after, before);
   ASSERT_TRUE(SetCurrentDirectoryA(before));
 }
 
