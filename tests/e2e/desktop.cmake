@@ -26,8 +26,6 @@ if(NOT WIN32 AND TARGET tv_user_gtk)
                  "${PROJECT_SOURCE_DIR}/tests/support/test_support.cpp")
   target_include_directories(test_platform_gtk PRIVATE "${PROJECT_SOURCE_DIR}/tests"
                              "${PROJECT_SOURCE_DIR}")
-  target_compile_definitions(test_platform_gtk PRIVATE
-                             TORVANE_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data")
   target_link_libraries(test_platform_gtk PRIVATE tv_user_gtk tv_resources tv_platform
                         PkgConfig::X11 GTest::gtest)
   add_test(NAME platform_gtk
