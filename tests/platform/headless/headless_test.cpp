@@ -22,9 +22,10 @@ namespace {
 std::vector<int> surface(HWND window) {
   PixelView p;
   if (!lockWindowSurface(window, &p)) return {};
-  const uint32_t* last = reinterpret_cast<const uint32_t*>(p.top + (p.height - 1) * p.rowStep);
-  std::vector<int> seen = {p.width, p.height,
-                           p.width > 0 && p.height > 0 ? int(last[p.width - 1]) : 0};
+  std::vector<int> seen = {p.width, p.height, 0};
+  if (p.width > 0 && p.height > 0)
+    seen[2] =
+        int(reinterpret_cast<const uint32_t*>(p.top + (p.height - 1) * p.rowStep)[p.width - 1]);
   unlockWindowSurface(window, false);
   return seen;
 }
