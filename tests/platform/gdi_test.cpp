@@ -158,6 +158,10 @@ TEST(GdiObjects, ShapesSelectionAndCount) {
   EXPECT_EQ(SelectObject(first, original), (HGDIOBJ)b);
   destroyCanvas(&section);
   for (int i = 0; i < 5; ++i) DeleteObject(shapes[i].bitmap);
+  // Deleting what is gone is no success; deleting a stock object always is.
+  EXPECT_EQ(std::vector<BOOL>(
+                {DeleteObject(shapes[1].bitmap), DeleteObject(GetStockObject(BLACK_BRUSH))}),
+            std::vector<BOOL>({FALSE, TRUE}));
   DeleteDC(first);
   DeleteDC(second);
   EXPECT_EQ(gdiObjectCount(), before);

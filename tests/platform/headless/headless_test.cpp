@@ -75,6 +75,25 @@ TEST_F(Headless, FixedMetricsAndMovesHeldToWhatWindowsAllows) {
   }
 }
 
+std::atomic<DWORD> slept{0};
+
+// A driven clock stops at each sleeper's wake-up on its way: Sleep(1) ends 1 ms later, however far
+// the clock is moved at once.
+TEST_F(Headless, TheDrivenClockWakesEachSleeperOnTime) {
+  headlessDriveClock(true);
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](LPVOID) -> DWORD {
+        DWORD start = timeGetTime();
+        Sleep(1);
+        return slept = timeGetTime() - start;
+      },
+      nullptr, 0, nullptr);
+  headlessWaitIdle(), headlessAdvanceClock(0), headlessAdvanceClock(10);
+  WaitForSingleObject(thread, INFINITE), CloseHandle(thread);
+  EXPECT_EQ(slept.load(), 1u);
+}
+
 // A story outside the player's folder tree finds its files beside its script; inside the tree
 // (through a link as well) the player's folder stands, and the player reports itself there.
 TEST_F(Headless, StoryFolderIsTheScriptsOutsideThePlayersTree) {
