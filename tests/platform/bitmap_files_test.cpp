@@ -205,9 +205,14 @@ TEST(BitmapFiles, EveryFormGivesItsPixelsAtItsOwnDepthOrIsRefused) {
   std::string path = writeTempFile("good.bmp", solidBmp(2, 2, 0x123456));
   EXPECT_EQ(LoadImageA(GetModuleHandleA(nullptr), path.c_str(), IMAGE_BITMAP, 0, 0, 0), nullptr);
   EXPECT_EQ(LoadImageA(nullptr, "no such file.bmp", IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE), nullptr);
-  // The story's icons come from .ico files, and a file that is none gives no icon.
-  path = writeTempFile("text.ico", "This is no icon, just some text.");
-  EXPECT_EQ(LoadImageA(nullptr, path.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE), nullptr);
+  // The story's icons come from .ico files; a file that is none, or one cut short of what its
+  // directory promises, gives no icon.
+  std::string ico = icoFile();
+  for (const std::string& bad :
+       {std::string("This is no icon, just some text."), ico.substr(0, ico.size() - 8)}) {
+    path = writeTempFile("bad.ico", bad);
+    EXPECT_EQ(LoadImageA(nullptr, path.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE), nullptr);
+  }
 }
 
 }  // namespace
