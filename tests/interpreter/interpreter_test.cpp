@@ -8,6 +8,7 @@ namespace {
 
 using Executors = ScriptRun;
 using Step = ScriptRun;
+
 TEST(ScriptNumber, FollowsTheAtoiRuleAndSaturatesBeyond32Bits) {
   // clang-format off
   const std::pair<const char*, int> cases[] = {
